@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QImage>
+#include <QMutex>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QWaitCondition>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/videoio.hpp>
+
+#include "FtTypes.h"
+
+class UsbFifoLink;
+
+// The acquisition worker. It lives on its own QThread and runs `process` from the thread's start until
+// shutdown: it polls the link, cuts frames out of the byte stream, reports the selected pixel's current,
+// feeds calibration captures, renders and emits the picture, saves runs, and asks for the next frame.
+//
+// The window drives it only by writing the members below; it answers only through queued signals.
+// Every member the window writes is atomic or guarded by m_mutex, so no write is ever torn or unseen.
+class ReceiverThread : public QObject {
+    Q_OBJECT
+
+public:
+    ReceiverThread();
+    ~ReceiverThread() override;
+
+    // --- Pixel conversion and rendering ---------------------------------------------------------------
+    // Current in nA of one 16-bit pixel code under the present polarity, integration and range.
+    // Safe to call from several threads at once (calibration runs it on OpenCV's parallel runtime).
+    double codeToCurrent(int code) const;
+    // Renders the first 8192 bytes of `frame` as a 64 x 64 Grayscale8 picture; records it while a save runs.
+    QImage renderFrame(const std::vector<unsigned char> &frame);
+
+    // --- Framing ----------------------------------------------------------------------------------------
+    // Finds the leftmost record header in `stream`, copies the 8192 pixel bytes behind it into `frame` and
+    // clears `stream`. Returns false (frame untouched) when there is no header or fewer than 8192 bytes follow.
+    static bool cutFrame(std::vector<unsigned char> &stream, const std::vector<unsigned char> &syncPattern,
+                         std::vector<unsigned char> &frame);
+
+    // --- Calibration steps (worker thread; public so tests can drive them) --------------------------------
+    void setMax(const std::vector<unsigned char> &frame);
+    void setMin(const std::vector<unsigned char> &frame);
+
+    // --- Data export (worker thread) ----------------------------------------------------------------------
+    void writeCsvFiles();
+    static void writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
+                               const QStringList &timestamps);
+    static void writeReferenceCsv(const QString &path, const std::vector<double> &reference);
+
+    // --- Window-side helpers --------------------------------------------------------------------------------
+    // Ends streaming and waits until the loop is back at its pause gate, so the window may close the link
+    // or run an exchange of its own. The frame in progress gets `grace` to complete (and the stop command
+    // to go out) before streaming is cut short; pass 0 when the device is known to be gone.
+    void leaveStreaming(std::chrono::milliseconds grace);
+    // True while a save run still records frames or writes its files; a new run must wait for it.
+    bool saveInProgress() const;
+    // Fills the full-on reference with `value` (the Set of a current range does this).
+    void fillFullOnReference(double value);
+    // Copies of the references, taken under the lock.
+    std::vector<double> fullOnReference() const;
+    std::vector<double> fullOffReference() const;
+
+public slots:
+    void process();
+
+signals:
+    void onCellclicked(double current);
+    void errorOccurred(QString errormessage);
+    void sendImagetoMain(QImage displayImage);
+    void finished();
+    void savemessage(int index);
+    void setMaxSuccess();
+    void setMinSuccess();
+    // A picture or video save could not go on (directory or video writer); the run was aborted.
+    void saveFailed(QString message);
+
+public:
+    // Members in the order the design lists them. Atomic: written by the window, read by the loop.
+    std::atomic<bool> m_saveData{false};
+    std::atomic<bool> m_savePicture{false};
+    std::atomic<bool> m_saveVideo{false};
+    std::atomic<bool> m_fullOnRequested{false};
+    std::atomic<bool> m_fullOffRequested{false};
+    std::atomic<ft::Handle> m_handle{nullptr};
+    // The link the handle belongs to; set together with m_handle when the window connects.
+    std::atomic<UsbFifoLink *> m_link{nullptr};
+    QSettings m_settings;
+    std::atomic<bool> m_stopAfterFrame{false};
+    std::atomic<bool> m_capturing{true};
+    std::atomic<bool> m_currentMode{true};
+    std::atomic<bool> m_calibrationOn{false};
+    std::atomic<double> m_integralTime{0.0};
+    std::atomic<double> m_integralCurrent{0.0};
+    std::atomic<int> m_videoFps{60};
+    std::atomic<int> m_currentRange{150};
+    // Guarded by m_mutex. The worker starts paused so its loop can never poll before a capture is asked for.
+    bool m_paused = true;
+    // Written under m_mutex; atomic because the loop also checks it without the lock once per pass.
+    std::atomic<bool> m_stopped{false};
+    std::atomic<bool> m_recording{false};
+    std::atomic<int> m_selectedIndex{0};
+    const int m_bufferSize = 8200;
+    const int m_pixelCount = 4096;
+    int m_calibFrameCount = 0;  // worker thread only
+    std::atomic<int> m_saveFrames{5};
+    int m_recordedCount = 0;  // worker thread only
+    int m_stampCount = 0;     // worker thread only
+    // Guarded by m_mutex: the worker builds them, the window's range Set refills the full-on one.
+    std::vector<double> m_fullOffRef;
+    std::vector<double> m_fullOnRef;
+    std::vector<double> m_frameCurrents;  // worker thread only
+    std::vector<double> m_frameGrays;     // worker thread only
+    QStringList m_timestamps;             // worker thread only
+    // 10 x 4096 samples per capture kind, slot-major (cell [k][i] at k * 4096 + i). Worker thread only.
+    std::vector<double> m_fullOnSamples;
+    std::vector<double> m_fullOffSamples;
+    mutable QMutex m_mutex;
+    QWaitCondition m_pauseCondition;
+    // Published by the window before it raises a save flag; read by the worker only while a flag is up.
+    QString m_savePath;
+    QString m_saveName;
+    cv::VideoWriter m_videoWriter;  // worker thread only
+    std::vector<std::vector<double>> m_recordedCurrents;
+    std::vector<std::vector<double>> m_recordedGrays;
+    const std::vector<unsigned char> m_syncPattern{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
+    const std::array<unsigned char, 8> m_startCommand{0xFF, 0xAA, 0xA0, 0x03, 0x00, 0x00, 0x4C, 0x0D};
+    const std::array<unsigned char, 8> m_frameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
+
+private:
+    // Implementation details (streaming state for leaveStreaming, active calibration kind, ...) go here.
+};

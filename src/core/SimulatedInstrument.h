@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+// What the simulated instrument's light source shows.
+enum class Illumination {
+    Scene,  // a light spot moving over a dim background
+    Dark,   // no light: every pixel shows its dark current (full-off)
+    Flood,  // uniform bright light (full-on)
+};
+
+// The parameters the last acknowledged parameter command applied.
+struct AppliedParameters {
+    std::uint32_t integrationCount = 7296;  // 12.5 ns ticks (100 nA range)
+    int gearCode = 7;                       // 7 = 9.6 pF ... 0 = 0.13 pF
+    bool positive = true;
+    int vonCode = 2047;
+    int voffCode = 2047;
+    int vbias1Code = 2206;
+    int vbias2Code = 2206;
+};
+
+// A simulated VANTIKO instrument as it behaves on the wire: it answers the handshake, the parameter command
+// and the battery query, takes start and stop, and answers each frame request with one 8200-byte record,
+// paced like the sensor (64 rows x (integration time + 110.162 us)). Its picture is physically sensible:
+// per-pixel current = illumination x gain(i) + dark(i) + noise, turned into codes by inverting the pixel
+// conversion for the applied polarity, capacitance and integration time.
+//
+// Thread-safe: every public operation takes the instrument's lock.
+class SimulatedInstrument {
+public:
+    explicit SimulatedInstrument(std::string serialNumber = "VANTIKO");
+
+    const std::string &serialNumber() const { return m_serialNumber; }
+
+    // --- The wire (called by the simulated link) -----------------------------------------------------------
+    // Takes bytes the host wrote; complete command frames are acted on.
+    void receiveFromHost(const std::uint8_t *data, std::size_t size);
+    // Bytes queued for the host now (records become available when the sensor has read them out).
+    std::size_t bytesQueued();
+    // Moves up to `size` queued bytes into `buffer`; returns how many.
+    std::size_t takeBytes(std::uint8_t *buffer, std::size_t size);
+    void purge();
+    void reset();
+    // Whether the next read must fail (fault injection); consumes one injected failure.
+    bool consumeReadFailure();
+    // Serial number as the next enumeration reports it (empty while an "empty serial" fault lasts).
+    std::string enumerateSerial();
+
+    // --- Control for tests and people ------------------------------------------------------------------
+    void setIllumination(Illumination illumination);
+    Illumination illumination() const;
+    void setBatteryCode(std::uint16_t code);
+    // Unpaced: records are ready as soon as they are requested (benchmarks).
+    void setPaced(bool paced);
+    // Frame time in microseconds for the applied integration count (what pacing uses).
+    double frameTimeMicroseconds() const;
+
+    // --- Faults --------------------------------------------------------------------------------------------
+    void injectBytesBeforeNextRecord(std::vector<std::uint8_t> bytes);
+    void injectBytesAfterNextRecord(std::vector<std::uint8_t> bytes);
+    // The next record becomes visible to the host in portions of these sizes, one portion per status call.
+    void splitNextRecord(std::vector<std::size_t> portionSizes);
+    // The next record is cut to its first `bytes` bytes.
+    void shortenNextRecord(std::size_t bytes);
+    // The next `count` reads fail with an I/O error.
+    void failReads(int count);
+    // The next `count` handshake or parameter commands get no acknowledgement.
+    void leaveCommandsUnanswered(int count);
+    // The battery reply is cut to its first `bytes` bytes (8 is the whole reply).
+    void setBatteryReplyLength(std::size_t bytes);
+    // The serial number reads empty for the next `enumerations` device-list builds.
+    void setSerialEmptyForEnumerations(int enumerations);
+
+    // --- Observation for tests ----------------------------------------------------------------------------
+    AppliedParameters appliedParameters() const;
+    // Every complete command frame received, in order.
+    std::vector<std::vector<std::uint8_t>> receivedCommands() const;
+    bool started() const;
+    std::uint64_t recordsSent() const;
+
+private:
+    // Implementation details are the simulator's own.
+    std::string m_serialNumber;
+};
