@@ -3,10 +3,17 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "SimulatedCommandParser.h"
+#include "SimulatedOutputQueue.h"
+
+class SimulatedScene;
 
 // What the simulated instrument's light source shows.
 enum class Illumination {
@@ -36,6 +43,9 @@ struct AppliedParameters {
 class SimulatedInstrument {
 public:
     explicit SimulatedInstrument(std::string serialNumber = "VANTIKO");
+    ~SimulatedInstrument();
+    SimulatedInstrument(const SimulatedInstrument &) = delete;
+    SimulatedInstrument &operator=(const SimulatedInstrument &) = delete;
 
     const std::string &serialNumber() const { return m_serialNumber; }
 
@@ -52,6 +62,8 @@ public:
     bool consumeReadFailure();
     // Serial number as the next enumeration reports it (empty while an "empty serial" fault lasts).
     std::string enumerateSerial();
+    // Plugged in again: streaming off, queues empty, parameters back to their power-on values.
+    void powerOn();
 
     // --- Control for tests and people ------------------------------------------------------------------
     void setIllumination(Illumination illumination);
@@ -61,6 +73,10 @@ public:
     void setPaced(bool paced);
     // Frame time in microseconds for the applied integration count (what pacing uses).
     double frameTimeMicroseconds() const;
+    // The fixed pixel pattern and the light model (immutable, usable without the lock).
+    const SimulatedScene &scene() const { return *m_scene; }
+    // Holds the moving spot at `seconds` after the scene's start, so a test knows where it is.
+    void freezeSceneAt(double seconds);
 
     // --- Faults --------------------------------------------------------------------------------------------
     void injectBytesBeforeNextRecord(std::vector<std::uint8_t> bytes);
@@ -71,7 +87,8 @@ public:
     void shortenNextRecord(std::size_t bytes);
     // The next `count` reads fail with an I/O error.
     void failReads(int count);
-    // The next `count` handshake or parameter commands get no acknowledgement.
+    // The next `count` handshake or parameter commands get no acknowledgement (a parameter command left
+    // unanswered is not applied either: the instrument never took it).
     void leaveCommandsUnanswered(int count);
     // The battery reply is cut to its first `bytes` bytes (8 is the whole reply).
     void setBatteryReplyLength(std::size_t bytes);
@@ -80,12 +97,51 @@ public:
 
     // --- Observation for tests ----------------------------------------------------------------------------
     AppliedParameters appliedParameters() const;
-    // Every complete command frame received, in order.
+    // Every complete command frame received, in order (torn ones too; the latest 4096 are kept, so a
+    // simulator left streaming for hours does not grow without bound).
     std::vector<std::vector<std::uint8_t>> receivedCommands() const;
     bool started() const;
     std::uint64_t recordsSent() const;
 
 private:
-    // Implementation details are the simulator's own.
-    std::string m_serialNumber;
+    using Clock = std::chrono::steady_clock;
+
+    void act(const SimulatedCommand &command);
+    void answer(std::vector<std::uint8_t> reply);
+    void applyParameters(const SimulatedCommand &command);
+    void queueRecord();
+    std::vector<std::uint8_t> recordBytes(double sceneSeconds);
+    // Lets the sensor's time pass: records whose readout is over join what the host can take. Const because
+    // observing the instrument also lets time pass; the queue and the count are mutable for that.
+    void advance() const;
+
+    const std::string m_serialNumber;
+    const Clock::time_point m_epoch = Clock::now();
+    const std::unique_ptr<const SimulatedScene> m_scene;
+    mutable std::mutex m_mutex;
+    // Everything below is guarded by m_mutex.
+    SimulatedCommandParser m_parser;
+    mutable SimulatedOutputQueue m_output;
+    AppliedParameters m_parameters;
+    Illumination m_illumination = Illumination::Scene;
+    std::uint16_t m_batteryCode = 2400;
+    bool m_paced = true;
+    bool m_started = false;
+    // When the sensor finishes the readout it is busy with; requests queue up behind it.
+    Clock::time_point m_readoutEnd = m_epoch;
+    std::optional<double> m_frozenSceneSeconds;
+    std::mt19937 m_noiseGenerator{0x0a15eu};
+    std::normal_distribution<double> m_noise{0.0, 1.0};
+    // Records that have reached the host's receive queue.
+    mutable std::uint64_t m_recordsSent = 0;
+    std::deque<std::vector<std::uint8_t>> m_receivedCommands;
+
+    std::vector<std::uint8_t> m_bytesBeforeRecord;
+    std::vector<std::uint8_t> m_bytesAfterRecord;
+    std::vector<std::size_t> m_recordPortions;
+    std::optional<std::size_t> m_shortRecordBytes;
+    int m_failingReads = 0;
+    int m_unansweredCommands = 0;
+    std::size_t m_batteryReplyLength = 8;
+    int m_emptySerialEnumerations = 0;
 };

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SimulatedInstrument.h"
@@ -14,13 +18,19 @@
 //
 // For people: VANTIKO_SIM_LIGHT=scene|dark|flood sets the starting light, and VANTIKO_SIM_CONTROL names a
 // text file that is re-read while the program runs; a line "dark", "flood" or "scene" switches the light,
-// "battery=N" sets the battery code, "unplug" and "plug" pull and re-insert the instrument.
+// "battery=N" sets the battery code, "unplug" and "plug" pull and re-insert the instrument. The file is
+// checked every 200 ms on a thread of the link's own, so a pulled instrument is noticed even while idle.
+//
+// Handles are opaque numbers that are never reused; a closed or unknown one gives ft::InvalidHandle. A
+// handle of a pulled instrument stays dead after the instrument is plugged back (it must be opened anew).
 class SimulatedLink : public UsbFifoLink {
 public:
     SimulatedLink();
     // With `plugDefaultInstrument` false the link starts with no device at all.
     explicit SimulatedLink(bool plugDefaultInstrument);
     ~SimulatedLink() override;
+    SimulatedLink(const SimulatedLink &) = delete;
+    SimulatedLink &operator=(const SimulatedLink &) = delete;
 
     const char *backendName() const override { return "simulator"; }
 
@@ -30,8 +40,11 @@ public:
     std::shared_ptr<SimulatedInstrument> addDevice(const std::string &serialNumber);
     // Pulls the instrument: it is gone from the list, and reads and writes on its open handles fail.
     void unplug(const std::string &serialNumber = "VANTIKO");
-    // Plugs a pulled instrument back in.
+    // Plugs a pulled instrument back in; it powers up afresh (not streaming, default parameters).
     void plug(const std::string &serialNumber = "VANTIKO");
+    // One line of the control file ("dark", "flood", "scene", "battery=N", "unplug", "plug"), applied to the
+    // default instrument. Returns false for a line it does not know.
+    bool applyControlCommand(const std::string &line);
 
     ft::Status createDeviceInfoList(std::uint32_t *count) override;
     ft::Status getDeviceInfoList(std::vector<DeviceInfo> &list, std::uint32_t *count) override;
@@ -50,8 +63,56 @@ public:
     ft::Status getStatus(ft::Handle handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
                          std::uint32_t *eventStatus) override;
     ft::Status read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override;
+    // Arrival (addDevice, plug) and removal (unplug) call it on the thread that caused them, outside the
+    // link's lock. Once this returns, the previous callback is not running and will not run again, so an
+    // owner may clear it in its destructor; the callback must therefore not wait for a thread that is
+    // setting a new one.
     void setDeviceChangeCallback(DeviceChangeCallback callback) override;
 
 private:
-    // Implementation details are the simulator's own.
+    struct Device {
+        std::shared_ptr<SimulatedInstrument> instrument;
+        bool plugged = true;
+        // Changes at each unplug, so handles opened before it never come back to life.
+        std::uint64_t plugGeneration = 0;
+    };
+    struct Session {
+        std::shared_ptr<SimulatedInstrument> instrument;
+        std::uint64_t plugGeneration = 0;
+        std::uint32_t readTimeoutMs = 2000;
+        std::uint32_t writeTimeoutMs = 1000;
+    };
+    // What a call on a handle needs, copied out under the lock.
+    struct SessionView {
+        std::shared_ptr<SimulatedInstrument> instrument;
+        std::uint32_t readTimeoutMs = 0;
+    };
+
+    // ft::Ok with the session's view, ft::InvalidHandle, or ft::IoError when its instrument is pulled.
+    ft::Status lookUp(ft::Handle handle, SessionView *view) const;
+    const Device *findDevice(const std::string &serialNumber) const;
+    Device *findDevice(const std::string &serialNumber);
+    bool isOpen(const Device &device) const;
+    std::shared_ptr<SimulatedInstrument> makeInstrument(const std::string &serialNumber) const;
+    void notifyDeviceChange();
+    void startControlWatcher(const std::string &path);
+    void watchControlFile(std::string path);
+
+    mutable std::mutex m_mutex;
+    // Guarded by m_mutex.
+    std::vector<Device> m_devices;
+    std::map<std::uintptr_t, Session> m_sessions;
+    std::uintptr_t m_nextHandle = 0x5100;
+    std::vector<DeviceInfo> m_deviceList;
+
+    // Held while the callback runs (recursive: the callback may plug, unplug or replace itself).
+    std::recursive_mutex m_callbackMutex;
+    DeviceChangeCallback m_deviceChangeCallback;
+
+    // Set once in the constructor, before the watcher starts.
+    std::optional<Illumination> m_initialIllumination;
+    std::mutex m_watcherMutex;
+    std::condition_variable m_watcherWake;
+    bool m_watcherStopping = false;  // guarded by m_watcherMutex
+    std::thread m_watcher;
 };

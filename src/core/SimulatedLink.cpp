@@ -1,0 +1,455 @@
+#include "SimulatedLink.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <algorithm>
+#include <charconv>
+
+#include "SimulatedControlFile.h"
+#include "SimulatorLogging.h"
+
+namespace {
+
+constexpr char defaultSerial[] = "VANTIKO";
+constexpr std::uint32_t ft232hType = 8;
+constexpr std::uint32_t vendorProductId = 0x04036014;
+constexpr std::uint32_t deviceOpenedFlag = 1;
+constexpr std::uint32_t firstLocationId = 0x11;
+// An empty receive queue costs the caller about one USB round trip, as with the real driver; the worker
+// polls the status in a tight loop, and this keeps that loop from spinning a core.
+constexpr auto emptyStatusLatency = std::chrono::microseconds(80);
+// A read that waits for a paced record looks again this often.
+constexpr auto readPollInterval = std::chrono::milliseconds(1);
+constexpr auto controlFileInterval = std::chrono::milliseconds(200);
+
+std::optional<Illumination> illuminationNamed(const std::string &name) {
+    if (name == "scene") {
+        return Illumination::Scene;
+    }
+    if (name == "dark") {
+        return Illumination::Dark;
+    }
+    if (name == "flood") {
+        return Illumination::Flood;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> batteryCodeIn(const std::string &value) {
+    unsigned code = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), code);
+    if (error != std::errc() || end != value.data() + value.size() || code > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(code);
+}
+
+std::uintptr_t handleKey(ft::Handle handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+
+}  // namespace
+
+SimulatedLink::SimulatedLink() : SimulatedLink(true) {}
+
+SimulatedLink::SimulatedLink(bool plugDefaultInstrument) {
+    const QString light = qEnvironmentVariable("VANTIKO_SIM_LIGHT").trimmed().toLower();
+    if (!light.isEmpty()) {
+        m_initialIllumination = illuminationNamed(light.toStdString());
+        if (!m_initialIllumination) {
+            qCWarning(lcSimulator).noquote()
+                << QStringLiteral("VANTIKO_SIM_LIGHT=\"%1\" is not scene, dark or flood; showing the scene.")
+                       .arg(light);
+        }
+    }
+    if (plugDefaultInstrument) {
+        m_devices.push_back(Device{makeInstrument(defaultSerial)});
+    }
+    const QString controlPath = qEnvironmentVariable("VANTIKO_SIM_CONTROL");
+    if (!controlPath.isEmpty()) {
+        startControlWatcher(controlPath.toStdString());
+    }
+}
+
+SimulatedLink::~SimulatedLink() {
+    {
+        std::lock_guard lock(m_watcherMutex);
+        m_watcherStopping = true;
+    }
+    m_watcherWake.notify_all();
+    if (m_watcher.joinable()) {
+        m_watcher.join();
+    }
+}
+
+std::shared_ptr<SimulatedInstrument> SimulatedLink::makeInstrument(const std::string &serialNumber) const {
+    auto instrument = std::make_shared<SimulatedInstrument>(serialNumber);
+    if (m_initialIllumination) {
+        instrument->setIllumination(*m_initialIllumination);
+    }
+    return instrument;
+}
+
+const SimulatedLink::Device *SimulatedLink::findDevice(const std::string &serialNumber) const {
+    const auto found = std::find_if(m_devices.begin(), m_devices.end(), [&](const Device &device) {
+        return device.instrument->serialNumber() == serialNumber;
+    });
+    return found == m_devices.end() ? nullptr : &*found;
+}
+
+SimulatedLink::Device *SimulatedLink::findDevice(const std::string &serialNumber) {
+    return const_cast<Device *>(std::as_const(*this).findDevice(serialNumber));
+}
+
+bool SimulatedLink::isOpen(const Device &device) const {
+    return std::any_of(m_sessions.begin(), m_sessions.end(), [&](const auto &entry) {
+        const Session &session = entry.second;
+        return session.instrument == device.instrument && session.plugGeneration == device.plugGeneration;
+    });
+}
+
+// --- Devices ------------------------------------------------------------------------------------------------
+
+std::shared_ptr<SimulatedInstrument> SimulatedLink::instrument(const std::string &serialNumber) const {
+    std::lock_guard lock(m_mutex);
+    const Device *device = findDevice(serialNumber);
+    return device ? device->instrument : nullptr;
+}
+
+std::shared_ptr<SimulatedInstrument> SimulatedLink::addDevice(const std::string &serialNumber) {
+    std::shared_ptr<SimulatedInstrument> added;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const Device *existing = findDevice(serialNumber)) {
+            return existing->instrument;
+        }
+        added = makeInstrument(serialNumber);
+        m_devices.push_back(Device{added});
+    }
+    notifyDeviceChange();
+    return added;
+}
+
+void SimulatedLink::unplug(const std::string &serialNumber) {
+    {
+        std::lock_guard lock(m_mutex);
+        Device *device = findDevice(serialNumber);
+        if (!device || !device->plugged) {
+            return;
+        }
+        device->plugged = false;
+        ++device->plugGeneration;
+    }
+    qCDebug(lcSimulator).noquote()
+        << QStringLiteral("Instrument %1 unplugged").arg(QString::fromStdString(serialNumber));
+    notifyDeviceChange();
+}
+
+void SimulatedLink::plug(const std::string &serialNumber) {
+    {
+        std::lock_guard lock(m_mutex);
+        Device *device = findDevice(serialNumber);
+        if (!device || device->plugged) {
+            return;
+        }
+        // Powered up before anyone can open it again. (Lock order: link, then instrument, never the reverse.)
+        device->instrument->powerOn();
+        device->plugged = true;
+    }
+    qCDebug(lcSimulator).noquote()
+        << QStringLiteral("Instrument %1 plugged in").arg(QString::fromStdString(serialNumber));
+    notifyDeviceChange();
+}
+
+void SimulatedLink::setDeviceChangeCallback(DeviceChangeCallback callback) {
+    std::lock_guard lock(m_callbackMutex);
+    m_deviceChangeCallback = std::move(callback);
+}
+
+void SimulatedLink::notifyDeviceChange() {
+    std::lock_guard lock(m_callbackMutex);
+    if (m_deviceChangeCallback) {
+        // A copy: the callback may replace itself while it runs.
+        const DeviceChangeCallback callback = m_deviceChangeCallback;
+        callback();
+    }
+}
+
+// --- Control by a person -----------------------------------------------------------------------------------
+
+bool SimulatedLink::applyControlCommand(const std::string &line) {
+    if (line == "unplug") {
+        unplug(defaultSerial);
+        return true;
+    }
+    if (line == "plug") {
+        plug(defaultSerial);
+        return true;
+    }
+    const std::shared_ptr<SimulatedInstrument> target = instrument(defaultSerial);
+    if (const std::optional<Illumination> light = illuminationNamed(line)) {
+        if (target) {
+            target->setIllumination(*light);
+        }
+        return true;
+    }
+    const std::string batteryPrefix = "battery=";
+    if (line.starts_with(batteryPrefix)) {
+        const std::optional<std::uint16_t> code = batteryCodeIn(line.substr(batteryPrefix.size()));
+        if (!code) {
+            return false;
+        }
+        if (target) {
+            target->setBatteryCode(*code);
+        }
+        return true;
+    }
+    return false;
+}
+
+void SimulatedLink::startControlWatcher(const std::string &path) {
+    qCInfo(lcSimulator).noquote() << QStringLiteral("Simulator control file: %1").arg(QString::fromStdString(path));
+    m_watcher = std::thread([this, path] { watchControlFile(path); });
+}
+
+void SimulatedLink::watchControlFile(std::string path) {
+    SimulatedControlFile file{std::filesystem::path(path)};
+    std::unique_lock lock(m_watcherMutex);
+    while (!m_watcherStopping) {
+        lock.unlock();
+        if (const auto lines = file.changedLines()) {
+            for (const std::string &line : *lines) {
+                if (applyControlCommand(line)) {
+                    qCInfo(lcSimulator).noquote() << QStringLiteral("Control: %1").arg(QString::fromStdString(line));
+                } else {
+                    qCWarning(lcSimulator).noquote()
+                        << QStringLiteral("Unknown simulator control line \"%1\"").arg(QString::fromStdString(line));
+                }
+            }
+        }
+        lock.lock();
+        m_watcherWake.wait_for(lock, controlFileInterval, [this] { return m_watcherStopping; });
+    }
+}
+
+// --- Enumeration and open/close ----------------------------------------------------------------------------
+
+ft::Status SimulatedLink::createDeviceInfoList(std::uint32_t *count) {
+    if (!count) {
+        return ft::InvalidParameter;
+    }
+    std::lock_guard lock(m_mutex);
+    m_deviceList.clear();
+    for (std::size_t index = 0; index < m_devices.size(); ++index) {
+        const Device &device = m_devices[index];
+        if (!device.plugged) {
+            continue;
+        }
+        DeviceInfo info;
+        info.flags = isOpen(device) ? deviceOpenedFlag : 0;
+        info.type = ft232hType;
+        info.id = vendorProductId;
+        info.locationId = firstLocationId + static_cast<std::uint32_t>(index);
+        info.serialNumber = device.instrument->enumerateSerial();
+        info.description = defaultSerial;
+        m_deviceList.push_back(std::move(info));
+    }
+    *count = static_cast<std::uint32_t>(m_deviceList.size());
+    return ft::Ok;
+}
+
+ft::Status SimulatedLink::getDeviceInfoList(std::vector<DeviceInfo> &list, std::uint32_t *count) {
+    if (!count) {
+        return ft::InvalidParameter;
+    }
+    std::lock_guard lock(m_mutex);
+    const std::size_t records = std::min<std::size_t>(*count, m_deviceList.size());
+    list.assign(m_deviceList.begin(), m_deviceList.begin() + static_cast<std::ptrdiff_t>(records));
+    *count = static_cast<std::uint32_t>(records);
+    return ft::Ok;
+}
+
+ft::Status SimulatedLink::openEx(const std::string &arg, std::uint32_t flags, ft::Handle *handle) {
+    if (!handle) {
+        return ft::InvalidParameter;
+    }
+    if (flags != ft::OpenBySerialNumber && flags != ft::OpenByDescription) {
+        return ft::InvalidParameter;
+    }
+    std::lock_guard lock(m_mutex);
+    bool foundOpen = false;
+    for (const Device &device : m_devices) {
+        const std::string &name =
+            flags == ft::OpenBySerialNumber ? device.instrument->serialNumber() : std::string(defaultSerial);
+        if (!device.plugged || name != arg) {
+            continue;
+        }
+        if (isOpen(device)) {
+            foundOpen = true;
+            continue;
+        }
+        const std::uintptr_t handleValue = m_nextHandle++;
+        m_sessions.emplace(handleValue, Session{device.instrument, device.plugGeneration});
+        *handle = reinterpret_cast<ft::Handle>(handleValue);
+        return ft::Ok;
+    }
+    // Like the driver: a device that some handle already holds cannot be opened a second time.
+    return foundOpen ? ft::DeviceNotOpened : ft::DeviceNotFound;
+}
+
+ft::Status SimulatedLink::close(ft::Handle handle) {
+    std::lock_guard lock(m_mutex);
+    return m_sessions.erase(handleKey(handle)) > 0 ? ft::Ok : ft::InvalidHandle;
+}
+
+ft::Status SimulatedLink::lookUp(ft::Handle handle, SessionView *view) const {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_sessions.find(handleKey(handle));
+    if (found == m_sessions.end()) {
+        return ft::InvalidHandle;
+    }
+    const Session &session = found->second;
+    const Device *device = findDevice(session.instrument->serialNumber());
+    if (!device || !device->plugged || device->plugGeneration != session.plugGeneration) {
+        return ft::IoError;
+    }
+    view->instrument = session.instrument;
+    view->readTimeoutMs = session.readTimeoutMs;
+    return ft::Ok;
+}
+
+// --- Configuration -----------------------------------------------------------------------------------------
+
+ft::Status SimulatedLink::resetDevice(ft::Handle handle) {
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    if (status == ft::Ok) {
+        view.instrument->reset();
+    }
+    return status;
+}
+
+ft::Status SimulatedLink::purge(ft::Handle handle, std::uint32_t mask) {
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    // Commands are acted on as they are written, so there is never anything to purge on the way out.
+    if (status == ft::Ok && (mask & ft::PurgeRx)) {
+        view.instrument->purge();
+    }
+    return status;
+}
+
+ft::Status SimulatedLink::setBitMode(ft::Handle handle, std::uint8_t, std::uint8_t) {
+    SessionView view;
+    return lookUp(handle, &view);
+}
+
+ft::Status SimulatedLink::setUsbParameters(ft::Handle handle, std::uint32_t, std::uint32_t) {
+    SessionView view;
+    return lookUp(handle, &view);
+}
+
+ft::Status SimulatedLink::setFlowControl(ft::Handle handle, std::uint16_t, std::uint8_t, std::uint8_t) {
+    SessionView view;
+    return lookUp(handle, &view);
+}
+
+ft::Status SimulatedLink::setTimeouts(ft::Handle handle, std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs) {
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    if (status != ft::Ok) {
+        return status;
+    }
+    std::lock_guard lock(m_mutex);
+    const auto found = m_sessions.find(handleKey(handle));
+    if (found == m_sessions.end()) {
+        return ft::InvalidHandle;
+    }
+    found->second.readTimeoutMs = readTimeoutMs;
+    found->second.writeTimeoutMs = writeTimeoutMs;
+    return ft::Ok;
+}
+
+// --- Data ------------------------------------------------------------------------------------------------------
+
+ft::Status SimulatedLink::write(ft::Handle handle, const void *buffer, std::uint32_t bytesToWrite,
+                                std::uint32_t *bytesWritten) {
+    if (bytesWritten) {
+        *bytesWritten = 0;
+    }
+    if (!buffer && bytesToWrite > 0) {
+        return ft::InvalidParameter;
+    }
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    if (status != ft::Ok) {
+        return status;
+    }
+    view.instrument->receiveFromHost(static_cast<const std::uint8_t *>(buffer), bytesToWrite);
+    if (bytesWritten) {
+        *bytesWritten = bytesToWrite;
+    }
+    return ft::Ok;
+}
+
+ft::Status SimulatedLink::getStatus(ft::Handle handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
+                                    std::uint32_t *eventStatus) {
+    if (!rxBytes) {
+        return ft::InvalidParameter;
+    }
+    for (std::uint32_t *value : {rxBytes, txBytes, eventStatus}) {
+        if (value) {
+            *value = 0;
+        }
+    }
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    if (status != ft::Ok) {
+        return status;
+    }
+    *rxBytes = static_cast<std::uint32_t>(view.instrument->bytesQueued());
+    if (*rxBytes == 0) {
+        std::this_thread::sleep_for(emptyStatusLatency);
+    }
+    return ft::Ok;
+}
+
+ft::Status SimulatedLink::read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead,
+                               std::uint32_t *bytesReturned) {
+    if (!bytesReturned || (!buffer && bytesToRead > 0)) {
+        return ft::InvalidParameter;
+    }
+    *bytesReturned = 0;
+    SessionView view;
+    ft::Status status = lookUp(handle, &view);
+    if (status != ft::Ok) {
+        return status;
+    }
+    if (view.instrument->consumeReadFailure()) {
+        return ft::IoError;
+    }
+    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    // Read timeout 0 waits without limit, as with the driver; a pulled instrument or a closed handle
+    // still ends the wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(view.readTimeoutMs);
+    for (;;) {
+        *bytesReturned += static_cast<std::uint32_t>(
+            view.instrument->takeBytes(bytes + *bytesReturned, bytesToRead - *bytesReturned));
+        if (*bytesReturned == bytesToRead) {
+            return ft::Ok;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (view.readTimeoutMs != 0 && now >= deadline) {
+            return ft::Ok;
+        }
+        const auto pause = view.readTimeoutMs == 0
+                               ? std::chrono::steady_clock::duration(readPollInterval)
+                               : std::min<std::chrono::steady_clock::duration>(readPollInterval, deadline - now);
+        std::this_thread::sleep_for(pause);
+        SessionView again;
+        status = lookUp(handle, &again);
+        if (status != ft::Ok) {
+            return status;
+        }
+    }
+}

@@ -1,0 +1,119 @@
+#include "SimulatedScene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace {
+
+// Gain and dark spreads leave room below full scale: the brightest flood pixel (0.9 x 1.05 + 0.035) stays
+// under 100 % with several noise deviations to spare, so the host's range clamp never cuts a reference.
+constexpr double minGain = 0.85;
+constexpr double gainSpread = 0.20;
+constexpr double minDarkFraction = 0.005;
+constexpr double darkFractionSpread = 0.030;
+// A fixed seed: the pixel pattern is part of the simulated instrument, like a real sensor's.
+constexpr std::uint32_t patternSeed = 0x5eed64u;
+
+constexpr double backgroundLevel = 0.10;
+constexpr double spotLevel = 0.80;
+constexpr double spotRadiusPx = 8.0;
+constexpr double orbitRadiusPx = 18.0;
+constexpr double orbitPeriodSeconds = 4.0;
+constexpr double floodLevel = 0.90;
+
+constexpr double tickNs = 12.5;
+// Integrator swing on the ADC: 0 A sits at -1.4 V (positive) or +1.4 V (negative), 2.8 V per full charge.
+constexpr double swingVolts = 2.8;
+constexpr double offsetVolts = 1.4;
+constexpr double voltsPerCode = 5.0 / 65535.0;
+constexpr double fullScaleFraction = 0.95;
+
+constexpr std::array<double, 8> capacitanceByGear{0.13, 0.25, 0.5, 1.2, 2.4, 4.8, 7.2, 9.6};
+
+// mt19937's output sequence is fixed by the standard; the library's distributions are not, so the
+// uniform draw is done here to keep the pattern identical across standard libraries.
+double uniform(std::mt19937 &generator) {
+    return static_cast<double>(generator()) / 4294967296.0;
+}
+
+// Readout voltage of the integrator for a signed current; NaN when the parameters give no conversion.
+double readoutVolts(double currentNa, const AppliedParameters &parameters) {
+    const double capacitance = SimulatedScene::capacitancePf(parameters.gearCode);
+    const double time = SimulatedScene::integrationTimeNs(parameters);
+    if (!(capacitance > 0.0) || !(time > 0.0) || !std::isfinite(currentNa)) {
+        return std::nan("");
+    }
+    const double swing = currentNa * time / (capacitance * 1e6) * swingVolts;
+    return parameters.positive ? swing - offsetVolts : offsetVolts + swing;
+}
+
+}  // namespace
+
+SimulatedScene::SimulatedScene() {
+    std::mt19937 generator(patternSeed);
+    for (std::size_t i = 0; i < m_gain.size(); ++i) {
+        m_gain[i] = minGain + gainSpread * uniform(generator);
+        m_darkFraction[i] = minDarkFraction + darkFractionSpread * uniform(generator);
+    }
+}
+
+double SimulatedScene::illuminationLevel(Illumination illumination, int x, int y, double seconds) {
+    switch (illumination) {
+        case Illumination::Dark:
+            return 0.0;
+        case Illumination::Flood:
+            return floodLevel;
+        case Illumination::Scene:
+            break;
+    }
+    const double angle = 2.0 * std::numbers::pi * seconds / orbitPeriodSeconds;
+    const double centre = (width - 1) / 2.0;
+    const double dx = x - (centre + orbitRadiusPx * std::cos(angle));
+    const double dy = y - (centre + orbitRadiusPx * std::sin(angle));
+    const double spot = std::exp(-(dx * dx + dy * dy) / (spotRadiusPx * spotRadiusPx));
+    return backgroundLevel + spotLevel * spot;
+}
+
+double SimulatedScene::meanCurrent(int pixel, Illumination illumination, const AppliedParameters &parameters,
+                                   double seconds) const {
+    const double fullScale = fullScaleCurrent(parameters);
+    const double level = illuminationLevel(illumination, pixel % width, pixel / width, seconds);
+    const double magnitude = (level * gain(pixel) + darkFraction(pixel)) * fullScale;
+    return parameters.positive ? magnitude : -magnitude;
+}
+
+double SimulatedScene::capacitancePf(int gearCode) {
+    if (gearCode < 0 || gearCode >= static_cast<int>(capacitanceByGear.size())) {
+        return 0.0;
+    }
+    return capacitanceByGear[static_cast<std::size_t>(gearCode)];
+}
+
+double SimulatedScene::integrationTimeNs(const AppliedParameters &parameters) {
+    return parameters.integrationCount * tickNs;
+}
+
+double SimulatedScene::fullScaleCurrent(const AppliedParameters &parameters) {
+    const double time = integrationTimeNs(parameters);
+    if (!(time > 0.0)) {
+        return 0.0;
+    }
+    return fullScaleFraction * capacitancePf(parameters.gearCode) / time * 1e6;
+}
+
+std::uint16_t SimulatedScene::currentToCode(double currentNa, const AppliedParameters &parameters) {
+    double volts = readoutVolts(currentNa, parameters);
+    if (std::isnan(volts)) {
+        volts = parameters.positive ? -offsetVolts : offsetVolts;
+    }
+    // The ADC's two halves: 0 ... 32767 for 0 ... +2.5 V, 32768 ... 65535 for -2.5 ... 0 V. Clipping to
+    // the half of the voltage's sign keeps an overdriven pixel saturated instead of wrapping to the other sign.
+    if (volts >= 0.0) {
+        const double code = std::round(std::min(volts, 5.0) / voltsPerCode);
+        return static_cast<std::uint16_t>(std::clamp(code, 0.0, 32767.0));
+    }
+    const double code = std::round((std::max(volts, -5.0) + 5.0) / voltsPerCode);
+    return static_cast<std::uint16_t>(std::clamp(code, 32768.0, 65535.0));
+}
