@@ -1,3 +1,60 @@
-int main() {
-    return 0;
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+#include <memory>
+
+#include "FramelessHelper.h"
+#include "MainWindow.h"
+
+namespace {
+
+// The style sheets are drawn for a light palette; keep it whatever the desktop's theme is.
+void keepLightLook() {
+#ifdef Q_OS_WIN
+    qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
+#endif
+}
+
+void applyLightPalette(QApplication &app) {
+#ifndef Q_OS_WIN
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = app.style()->standardPalette();
+    palette.setColor(QPalette::Window, QColor(0xF0, 0xF3, 0xF6));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Button, QColor(0xF0, 0xF0, 0xF0));
+    palette.setColor(QPalette::ButtonText, Qt::black);
+    app.setPalette(palette);
+#else
+    (void)app;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    keepLightLook();
+    QApplication app(argc, argv);
+    applyLightPalette(app);
+
+    // On the heap: the window holds the worker and its frame buffers, too large for a default stack.
+    auto window = std::make_unique<MainWindow>();
+    auto *helper = new FramelessHelper(window.get());
+    app.setStyleSheet(QStringLiteral("QMainWindow#MainWindow{background: transparent;}"));
+    helper->attach(window.get());
+    helper->setTitleBarHeight(40);
+    helper->setResizeBorder(3);
+    helper->setMoveEnabled(true);
+    helper->setResizeEnabled(true);
+    helper->setMoveRubberBand(false);
+    helper->setResizeRubberBand(false);
+    window->setAttribute(Qt::WA_TranslucentBackground);
+    window->setWindowFlags(window->windowFlags() | Qt::FramelessWindowHint);
+    window->show();
+
+    const int result = app.exec();
+    window.reset();
+    return result;
 }

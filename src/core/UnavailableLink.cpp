@@ -1,9 +1,7 @@
 #include "UnavailableLink.h"
 
-ft::Status UnavailableLink::createDeviceInfoList(std::uint32_t *count) {
-    if (count) {
-        *count = 0;
-    }
+// Like a failing driver, the count is left as it was: the caller cannot take it for "no devices".
+ft::Status UnavailableLink::createDeviceInfoList(std::uint32_t *) {
     return ft::OtherError;
 }
 

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "LinkFactory.h"
+#include "MainWindow.h"
+#include "SimulatedLink.h"
+#include "UserDialogs.h"
+#include "ui_MainWindow.h"
+
+// A main window on a simulated instrument, with its own settings store, and every modal message
+// collected instead of shown. Destroy windows before the fixture: it owns the link they use.
+class WindowFixture {
+public:
+    WindowFixture() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+        auto link = std::make_unique<SimulatedLink>();
+        m_link = link.get();
+        LinkFactory::setInstance(std::move(link));
+        UserDialogs::setHandler({[this](const QString &text) {
+                                     messages << text;
+                                     return answer;
+                                 },
+                                 QString()});
+    }
+    ~WindowFixture() {
+        UserDialogs::clearHandler();
+        LinkFactory::setInstance(nullptr);
+    }
+
+    SimulatedLink &link() { return *m_link; }
+    SimulatedInstrument &instrument() { return *m_link->instrument(); }
+    QString lastMessage() const { return messages.isEmpty() ? QString() : messages.last(); }
+
+    static bool connectWindow(MainWindow &window) {
+        window.handle_connect_button_click();
+        return window.isConnected();
+    }
+
+    // Fills the Settings page and presses Setting.
+    static void applySetting(MainWindow &window, QRadioButton *range, const QString &von, const QString &voff,
+                             const QString &vbias1, const QString &vbias2, bool positive = true) {
+        Ui::MainWindow *ui = window.form();
+        range->setChecked(true);
+        ui->lineEdit_von->setText(von);
+        ui->lineEdit_voff->setText(voff);
+        ui->lineEdit_vc->setText(vbias1);
+        ui->lineEdit_vd->setText(vbias2);
+        (positive ? ui->checkBox_positive : ui->checkBox_negative)->setChecked(true);
+        if (positive) {
+            ui->checkBox_negative->setChecked(false);
+        }
+        window.handle_set_button_click();
+    }
+
+    QStringList messages;
+    bool answer = false;  // how questions are answered
+
+private:
+    QTemporaryDir m_settingsDir;
+    SimulatedLink *m_link = nullptr;
+};
