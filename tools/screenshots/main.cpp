@@ -1,0 +1,97 @@
+// Drives the main window through a first session on the simulated instrument and saves a picture of the
+// window at each step: docs/screenshots/NN-name.png. Run offscreen: scripts/screenshots.sh.
+#include <memory>
+
+#include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "KeepRatioWidget.h"
+#include "LinkFactory.h"
+#include "MainWindow.h"
+#include "SimulatedLink.h"
+#include "UserDialogs.h"
+#include "ui_MainWindow.h"
+
+namespace {
+
+void settle(int milliseconds) { QTest::qWait(milliseconds); }
+
+void shoot(MainWindow &window, const QString &directory, const QString &name) {
+    window.grab().save(QStringLiteral("%1/%2.png").arg(directory, name));
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    QDir().mkpath(out);
+    QTemporaryDir scratch;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
+
+    auto link = std::make_unique<SimulatedLink>();
+    SimulatedLink *simulator = link.get();
+    LinkFactory::setInstance(std::move(link));
+    UserDialogs::setHandler({[](const QString &) { return false; }, QString()});
+
+    {
+        MainWindow window;
+        window.setAttribute(Qt::WA_TranslucentBackground);
+        window.setWindowFlags(window.windowFlags() | Qt::FramelessWindowHint);
+        window.show();
+        Ui::MainWindow *ui = window.form();
+        settle(1500);
+        shoot(window, out, "01-start");
+
+        window.handle_connect_button_click();
+        ui->listWidget->setCurrentRow(1);
+        ui->radioButton_100->setChecked(true);
+        ui->lineEdit_von->setText("10");
+        ui->lineEdit_voff->setText("-5");
+        ui->lineEdit_vc->setText("0");
+        ui->lineEdit_vd->setText("0");
+        window.handle_set_button_click();
+        settle(200);
+        shoot(window, out, "02-connected-and-set");
+
+        window.handle_play_button_click();
+        emit window.imageView()->click_coor(40, 24);
+        settle(2500);
+        ui->listWidget->setCurrentRow(2);
+        settle(300);
+        shoot(window, out, "03-live");
+
+        window.handle_cali_data_click();
+        simulator->instrument()->setIllumination(Illumination::Dark);
+        settle(300);
+        window.handle_set_full_off_click();
+        settle(600);
+        simulator->instrument()->setIllumination(Illumination::Flood);
+        settle(300);
+        window.handle_set_full_on_click();
+        settle(600);
+        simulator->instrument()->setIllumination(Illumination::Scene);
+        settle(2200);
+        shoot(window, out, "04-calibrated");
+
+        ui->listWidget->setCurrentRow(3);
+        ui->lineEdit_savepath->setText(scratch.path());
+        ui->lineEdit_savename->setText("scan");
+        ui->comboBox_saveframes->setCurrentText("30");
+        ui->checkBox_picture->setChecked(true);
+        ui->checkBox_video->setChecked(true);
+        window.handle_save_data_click();
+        settle(1500);
+        shoot(window, out, "05-saved");
+
+        window.handle_play_button_click();
+        settle(200);
+    }
+    UserDialogs::clearHandler();
+    LinkFactory::setInstance(nullptr);
+    return 0;
+}
