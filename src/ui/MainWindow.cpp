@@ -78,6 +78,13 @@ int truncatedRange(double range) {
     return static_cast<int>(range);
 }
 
+// The same picture in every mode: the style must not tint the selected row's white glyph.
+QIcon navigationIcon(const char *path) {
+    QIcon icon(QString::fromLatin1(path));
+    icon.addFile(QString::fromLatin1(path), QSize(), QIcon::Selected);
+    return icon;
+}
+
 QString formatRange(double range) {
     return QString::number(range, 'g', 6);
 }
@@ -179,7 +186,7 @@ void MainWindow::setUpWorkerThread() {
 
 void MainWindow::fillNavigationList() {
     for (const NavigationEntry &entry : navigation) {
-        auto *item = new QListWidgetItem(QIcon(QString::fromLatin1(entry.normalIcon)), QString::fromLatin1(entry.text));
+        auto *item = new QListWidgetItem(navigationIcon(entry.normalIcon), QString::fromLatin1(entry.text));
         QFont font = item->font();
         font.setBold(true);
         item->setFont(font);
@@ -188,7 +195,7 @@ void MainWindow::fillNavigationList() {
     ui->listWidget->setFocusPolicy(Qt::NoFocus);
     ui->listWidget->setCurrentRow(0);
     ui->stackedWidget->setCurrentIndex(0);
-    ui->listWidget->currentItem()->setIcon(QIcon(QString::fromLatin1(navigation[0].selectedIcon)));
+    ui->listWidget->currentItem()->setIcon(navigationIcon(navigation[0].selectedIcon));
     connect(ui->listWidget, &QListWidget::currentRowChanged, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
     connect(
         ui->listWidget, &QListWidget::itemSelectionChanged, ui->listWidget,
@@ -196,7 +203,7 @@ void MainWindow::fillNavigationList() {
             for (int i = 0; i < list->count() && i < static_cast<int>(navigation.size()); ++i) {
                 QListWidgetItem *item = list->item(i);
                 const NavigationEntry &entry = navigation[static_cast<std::size_t>(i)];
-                item->setIcon(QIcon(QString::fromLatin1(item->isSelected() ? entry.selectedIcon : entry.normalIcon)));
+                item->setIcon(navigationIcon(item->isSelected() ? entry.selectedIcon : entry.normalIcon));
             }
         },
         Qt::DirectConnection);
