@@ -16,6 +16,8 @@
 #include <opencv2/videoio.hpp>
 
 #include "FtTypes.h"
+#include "MediaSaver.h"
+#include "PixelConversion.h"
 
 class UsbFifoLink;
 
@@ -41,7 +43,8 @@ public:
 
     // --- Framing ----------------------------------------------------------------------------------------
     // Finds the leftmost record header in `stream`, copies the 8192 pixel bytes behind it into `frame` and
-    // clears `stream`. Returns false (frame untouched) when there is no header or fewer than 8192 bytes follow.
+    // clears `stream`. Returns false (frame untouched, `stream` still cleared) when there is no header or
+    // fewer than 8192 bytes follow it.
     static bool cutFrame(std::vector<unsigned char> &stream, const std::vector<unsigned char> &syncPattern,
                          std::vector<unsigned char> &frame);
 
@@ -135,5 +138,39 @@ public:
     const std::array<unsigned char, 8> m_frameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
 
 private:
-    // Implementation details (streaming state for leaveStreaming, active calibration kind, ...) go here.
+    enum class CaptureKind { None, FullOn, FullOff };
+    struct LoopState;  // the process loop's buffers and counters, alive for one run of process()
+    enum class PassResult { Idle, Read, Failed };
+
+    void loadSettings();
+    void storeSettings();
+    PixelConversion conversion() const;
+    QImage renderAndRecord(const std::vector<unsigned char> &frame, bool recording, const PixelConversion &conversion);
+    void takeReferenceSnapshot();
+    void completeRecording();
+    void captureStep(const std::vector<unsigned char> &frame, std::vector<double> &samples,
+                     std::vector<double> &reference);
+
+    void waitWhilePaused();
+    bool enterStreaming();
+    void exitStreaming();
+    void streamFrames(LoopState &state);
+    PassResult readPass(LoopState &state);
+    void handleRecord(LoopState &state);
+    void processFrame(LoopState &state);
+    void stampFrame(bool recording);
+    void reportSelectedPixel(const std::vector<unsigned char> &frame, const PixelConversion &conversion);
+    void advanceCalibration(const std::vector<unsigned char> &frame);
+    void saveMedia(const QImage &image, bool recordingThisFrame);
+    void writeNextCommand();
+
+    // Guarded by m_mutex: whether the loop is inside its streaming (read) loop; leaveStreaming waits on it.
+    bool m_streaming = false;
+    QWaitCondition m_streamingCondition;
+    // Worker thread only: the calibration capture that owns the sample table until its tenth frame.
+    CaptureKind m_activeCapture = CaptureKind::None;
+    // Worker thread only: the references as the renderer uses them for one frame.
+    std::vector<double> m_fullOnSnapshot;
+    std::vector<double> m_fullOffSnapshot;
+    MediaSaver m_mediaSaver{m_videoWriter};  // worker thread only
 };

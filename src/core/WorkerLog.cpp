@@ -1,0 +1,3 @@
+#include "WorkerLog.h"
+
+Q_LOGGING_CATEGORY(lcReceiver, "vantiko.worker")

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Tracing of the acquisition worker and its helpers (framing, calibration, export, media).
+// Turn on with QT_LOGGING_RULES="vantiko.worker.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcReceiver)

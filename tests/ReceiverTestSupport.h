@@ -1,0 +1,320 @@
+#pragma once
+
+// Helpers for the acquisition worker's tests: frame records, a scripted instrument link, a log of the
+// worker's signals taken on the test thread, and a runner that owns the worker thread.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QMutexLocker>
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "ReceiverThread.h"
+#include "UsbFifoLink.h"
+
+namespace receivertest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline const Bytes kHeader{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
+inline const Bytes kFrameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
+inline const Bytes kStartCommand{0xFF, 0xAA, 0xA0, 0x03, 0x00, 0x00, 0x4C, 0x0D};
+inline const Bytes kStopCommand{0xFF, 0xAA, 0xA0, 0x02, 0x00, 0x00, 0x4B, 0x0D};
+constexpr int kPixels = 4096;
+constexpr int kRecordLength = 8200;
+
+// Settings of every worker built by this test process go to a directory of the test's own.
+inline void isolateSettings(const QString &directory) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, directory);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, directory);
+}
+
+// A frame buffer as the worker holds it (8200 bytes, pixel codes in the first 8192) with code(i) per pixel.
+inline std::vector<unsigned char> makeFrame(const std::function<int(int)> &code) {
+    std::vector<unsigned char> frame(kRecordLength, 0);
+    for (int i = 0; i < kPixels; ++i) {
+        const int value = code(i);
+        frame[2 * i] = static_cast<unsigned char>((value >> 8) & 0xFF);
+        frame[2 * i + 1] = static_cast<unsigned char>(value & 0xFF);
+    }
+    return frame;
+}
+
+inline std::vector<unsigned char> uniformFrame(int code) {
+    return makeFrame([code](int) { return code; });
+}
+
+// The instrument's 8200-byte answer to one frame request.
+inline Bytes makeRecord(const std::function<int(int)> &code) {
+    Bytes record = kHeader;
+    const std::vector<unsigned char> frame = makeFrame(code);
+    record.insert(record.end(), frame.begin(), frame.begin() + 2 * kPixels);
+    record.push_back(0x00);
+    record.push_back(0x0D);
+    return record;
+}
+
+inline std::vector<Bytes> splitBytes(const Bytes &bytes, const std::vector<std::size_t> &sizes) {
+    std::vector<Bytes> portions;
+    std::size_t at = 0;
+    for (std::size_t size : sizes) {
+        const std::size_t end = std::min(bytes.size(), at + size);
+        portions.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end;
+    }
+    if (at < bytes.size()) {
+        portions.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
+    }
+    return portions;
+}
+
+// An instrument on a scripted link: every frame request is answered with the portions the record source
+// gives for it; one pending portion becomes readable per status call. Reads can be made to fail.
+class FakeInstrumentLink : public UsbFifoLink {
+public:
+    // Portions of the answer to request n (0, 1, 2, ...); an empty list leaves the request unanswered.
+    using RecordSource = std::function<std::vector<Bytes>(int request)>;
+
+    explicit FakeInstrumentLink(RecordSource source = {}) : m_source(std::move(source)) {
+        if (!m_source) {
+            m_source = [](int request) { return std::vector<Bytes>{makeRecord([request](int) { return request; })}; };
+        }
+    }
+
+    const char *backendName() const override { return "fake"; }
+
+    void setRecordSource(RecordSource source) {
+        std::lock_guard lock(m_mutex);
+        m_source = std::move(source);
+    }
+    // Stop answering frame requests (the worker then waits for a record that never comes).
+    void setAnswering(bool answering) {
+        std::lock_guard lock(m_mutex);
+        m_answering = answering;
+    }
+    // Outcomes of the next reads, in order: true fails the read. Later reads succeed.
+    void scriptReads(std::vector<bool> failures) {
+        std::lock_guard lock(m_mutex);
+        m_readScript.assign(failures.begin(), failures.end());
+    }
+    // Bytes made readable at the next status call, ahead of anything else pending.
+    void queueNow(const Bytes &bytes) {
+        std::lock_guard lock(m_mutex);
+        m_pending.push_front(bytes);
+    }
+    std::vector<Bytes> writes() const {
+        std::lock_guard lock(m_mutex);
+        return m_writes;
+    }
+    int count(const Bytes &command) const {
+        std::lock_guard lock(m_mutex);
+        return static_cast<int>(std::count(m_writes.begin(), m_writes.end(), command));
+    }
+    int statusCalls() const {
+        std::lock_guard lock(m_mutex);
+        return m_statusCalls;
+    }
+    std::uint32_t largestReadAsked() const {
+        std::lock_guard lock(m_mutex);
+        return m_largestRead;
+    }
+    int failedReads() const {
+        std::lock_guard lock(m_mutex);
+        return m_failedReads;
+    }
+
+    ft::Status createDeviceInfoList(std::uint32_t *count) override {
+        *count = 1;
+        return ft::Ok;
+    }
+    ft::Status getDeviceInfoList(std::vector<DeviceInfo> &list, std::uint32_t *count) override {
+        list.assign(1, DeviceInfo{});
+        list[0].serialNumber = "VANTIKO";
+        *count = 1;
+        return ft::Ok;
+    }
+    ft::Status openEx(const std::string &, std::uint32_t, ft::Handle *handle) override {
+        *handle = this;
+        return ft::Ok;
+    }
+    ft::Status close(ft::Handle) override { return ft::Ok; }
+    ft::Status resetDevice(ft::Handle) override { return ft::Ok; }
+    ft::Status purge(ft::Handle, std::uint32_t) override { return ft::Ok; }
+    ft::Status setBitMode(ft::Handle, std::uint8_t, std::uint8_t) override { return ft::Ok; }
+    ft::Status setUsbParameters(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
+    ft::Status setFlowControl(ft::Handle, std::uint16_t, std::uint8_t, std::uint8_t) override { return ft::Ok; }
+    ft::Status setTimeouts(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
+
+    ft::Status write(ft::Handle, const void *buffer, std::uint32_t bytesToWrite, std::uint32_t *bytesWritten) override {
+        const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+        Bytes command(bytes, bytes + bytesToWrite);
+        std::lock_guard lock(m_mutex);
+        m_writes.push_back(command);
+        *bytesWritten = bytesToWrite;
+        if (command == kFrameRequest && m_answering) {
+            for (Bytes &portion : m_source(m_requests)) {
+                m_pending.push_back(std::move(portion));
+            }
+            ++m_requests;
+        }
+        return ft::Ok;
+    }
+    ft::Status getStatus(ft::Handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
+                         std::uint32_t *eventStatus) override {
+        std::lock_guard lock(m_mutex);
+        ++m_statusCalls;
+        if (!m_pending.empty()) {
+            m_receive.insert(m_receive.end(), m_pending.front().begin(), m_pending.front().end());
+            m_pending.pop_front();
+        }
+        *rxBytes = static_cast<std::uint32_t>(m_receive.size());
+        *txBytes = 0;
+        *eventStatus = 0;
+        return ft::Ok;
+    }
+    ft::Status read(ft::Handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override {
+        std::lock_guard lock(m_mutex);
+        m_largestRead = std::max(m_largestRead, bytesToRead);
+        if (!m_readScript.empty()) {
+            const bool fail = m_readScript.front();
+            m_readScript.pop_front();
+            if (fail) {
+                ++m_failedReads;
+                *bytesReturned = 0;
+                return ft::IoError;
+            }
+        }
+        const std::size_t count = std::min<std::size_t>(bytesToRead, m_receive.size());
+        std::copy_n(m_receive.begin(), count, static_cast<std::uint8_t *>(buffer));
+        m_receive.erase(m_receive.begin(), m_receive.begin() + static_cast<std::ptrdiff_t>(count));
+        *bytesReturned = static_cast<std::uint32_t>(count);
+        return ft::Ok;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    RecordSource m_source;
+    bool m_answering = true;
+    int m_requests = 0;
+    std::deque<Bytes> m_pending;
+    std::deque<std::uint8_t> m_receive;
+    std::deque<bool> m_readScript;
+    std::vector<Bytes> m_writes;
+    int m_statusCalls = 0;
+    int m_failedReads = 0;
+    std::uint32_t m_largestRead = 0;
+};
+
+// What the worker told the window, collected on the test thread through queued connections (the worker
+// emits on its own thread).
+class SignalLog : public QObject {
+public:
+    explicit SignalLog(ReceiverThread &worker) {
+        connect(&worker, &ReceiverThread::sendImagetoMain, this,
+                [this](const QImage &image) { images.push_back(image); });
+        connect(&worker, &ReceiverThread::onCellclicked, this, [this](double current) { readings.push_back(current); });
+        connect(&worker, &ReceiverThread::errorOccurred, this, [this](const QString &text) {
+            errors.push_back(text);
+            imagesBeforeError.push_back(images.size());
+        });
+        connect(&worker, &ReceiverThread::savemessage, this, [this](int index) { progress.push_back(index); });
+        connect(&worker, &ReceiverThread::setMaxSuccess, this, [this] { events.push_back(QStringLiteral("max")); });
+        connect(&worker, &ReceiverThread::setMinSuccess, this, [this] { events.push_back(QStringLiteral("min")); });
+        connect(&worker, &ReceiverThread::saveFailed, this,
+                [this](const QString &text) { saveFailures.push_back(text); });
+        connect(&worker, &ReceiverThread::finished, this, [this] { ++finished; });
+    }
+
+    std::vector<QImage> images;
+    std::vector<double> readings;
+    QStringList errors;
+    std::vector<std::size_t> imagesBeforeError;  // pictures received when each error came
+    std::vector<int> progress;
+    QStringList events;  // "max" / "min" in the order the captures completed
+    QStringList saveFailures;
+    int finished = 0;
+};
+
+// Owns the worker thread and drives the worker the way the window does.
+class WorkerRunner {
+public:
+    explicit WorkerRunner(ReceiverThread &worker) : m_worker(worker) {
+        m_worker.moveToThread(&m_thread);
+        QObject::connect(&m_thread, &QThread::started, &m_worker, &ReceiverThread::process);
+    }
+    ~WorkerRunner() {
+        if (m_thread.isRunning()) {
+            shutdown();
+        }
+    }
+
+    void start() { m_thread.start(); }
+
+    void attach(UsbFifoLink *link, ft::Handle handle) {
+        m_worker.m_link = link;
+        m_worker.m_handle = handle;
+    }
+
+    // The capture start: wake the loop, start command, first request, then stream.
+    void beginCapture() {
+        {
+            QMutexLocker lock(&m_worker.m_mutex);
+            m_worker.m_paused = false;
+            m_worker.m_pauseCondition.wakeAll();
+        }
+        writeCommand(m_worker.m_startCommand.data());
+        writeCommand(m_worker.m_frameRequest.data());
+        m_worker.m_stopAfterFrame = false;
+        m_worker.m_capturing = true;
+    }
+
+    // The capture stop: the frame in progress completes and the stop command goes out.
+    void stopCapture(std::chrono::milliseconds grace = std::chrono::milliseconds(5000)) {
+        m_worker.m_stopAfterFrame = true;
+        m_worker.leaveStreaming(grace);
+    }
+
+    // The window's shutdown sequence; returns whether the thread ended.
+    bool shutdown() {
+        m_worker.m_stopAfterFrame = true;
+        {
+            QMutexLocker lock(&m_worker.m_mutex);
+            m_worker.m_paused = true;
+            m_worker.m_stopped = true;
+            m_worker.m_capturing = false;
+        }
+        {
+            QMutexLocker lock(&m_worker.m_mutex);
+            m_worker.m_paused = false;
+            m_worker.m_pauseCondition.wakeAll();
+        }
+        m_thread.quit();
+        return m_thread.wait(10000);
+    }
+
+    QThread &thread() { return m_thread; }
+
+private:
+    void writeCommand(const unsigned char *command) {
+        std::uint32_t written = 0;
+        if (UsbFifoLink *link = m_worker.m_link.load()) {
+            link->write(m_worker.m_handle.load(), command, 8, &written);
+        }
+    }
+
+    ReceiverThread &m_worker;
+    QThread m_thread;
+};
+
+}  // namespace receivertest
