@@ -165,9 +165,8 @@ std::vector<std::uint8_t> SimulatedInstrument::recordBytes(double sceneSeconds) 
     std::vector<std::uint8_t> record{0xFF, 0xCC, dataGroup, frameRequestCode, 0x20, 0x00};
     record.reserve(recordSize);
     const double noiseScale = noiseFraction * SimulatedScene::fullScaleCurrent(m_parameters);
-    for (int pixel = 0; pixel < SimulatedScene::pixelCount; ++pixel) {
-        const double current = m_scene->meanCurrent(pixel, m_illumination, m_parameters, sceneSeconds) +
-                               noiseScale * m_noise(m_noiseGenerator);
+    for (double current : m_scene->meanCurrents(m_illumination, m_parameters, sceneSeconds)) {
+        current += noiseScale * m_noise(m_noiseGenerator);
         const std::uint16_t code = SimulatedScene::currentToCode(current, m_parameters);
         record.push_back(static_cast<std::uint8_t>(code >> 8));
         record.push_back(static_cast<std::uint8_t>(code & 0xFF));

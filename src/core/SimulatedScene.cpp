@@ -59,6 +59,18 @@ SimulatedScene::SimulatedScene() {
     }
 }
 
+SimulatedScene::Spot SimulatedScene::spotAt(double seconds) {
+    const double angle = 2.0 * std::numbers::pi * seconds / orbitPeriodSeconds;
+    const double centre = (width - 1) / 2.0;
+    return {centre + orbitRadiusPx * std::cos(angle), centre + orbitRadiusPx * std::sin(angle)};
+}
+
+double SimulatedScene::sceneLevel(int x, int y, Spot spot) {
+    const double dx = x - spot.x;
+    const double dy = y - spot.y;
+    return backgroundLevel + spotLevel * std::exp(-(dx * dx + dy * dy) / (spotRadiusPx * spotRadiusPx));
+}
+
 double SimulatedScene::illuminationLevel(Illumination illumination, int x, int y, double seconds) {
     switch (illumination) {
         case Illumination::Dark:
@@ -68,20 +80,31 @@ double SimulatedScene::illuminationLevel(Illumination illumination, int x, int y
         case Illumination::Scene:
             break;
     }
-    const double angle = 2.0 * std::numbers::pi * seconds / orbitPeriodSeconds;
-    const double centre = (width - 1) / 2.0;
-    const double dx = x - (centre + orbitRadiusPx * std::cos(angle));
-    const double dy = y - (centre + orbitRadiusPx * std::sin(angle));
-    const double spot = std::exp(-(dx * dx + dy * dy) / (spotRadiusPx * spotRadiusPx));
-    return backgroundLevel + spotLevel * spot;
+    return sceneLevel(x, y, spotAt(seconds));
+}
+
+double SimulatedScene::currentOf(int pixel, double level, double fullScale, bool positive) const {
+    const double magnitude = (level * gain(pixel) + darkFraction(pixel)) * fullScale;
+    return positive ? magnitude : -magnitude;
 }
 
 double SimulatedScene::meanCurrent(int pixel, Illumination illumination, const AppliedParameters &parameters,
                                    double seconds) const {
-    const double fullScale = fullScaleCurrent(parameters);
     const double level = illuminationLevel(illumination, pixel % width, pixel / width, seconds);
-    const double magnitude = (level * gain(pixel) + darkFraction(pixel)) * fullScale;
-    return parameters.positive ? magnitude : -magnitude;
+    return currentOf(pixel, level, fullScaleCurrent(parameters), parameters.positive);
+}
+
+std::vector<double> SimulatedScene::meanCurrents(Illumination illumination, const AppliedParameters &parameters,
+                                                 double seconds) const {
+    const double fullScale = fullScaleCurrent(parameters);
+    const Spot spot = spotAt(seconds);
+    std::vector<double> currents(pixelCount);
+    for (int pixel = 0; pixel < pixelCount; ++pixel) {
+        const double level = illumination == Illumination::Scene ? sceneLevel(pixel % width, pixel / width, spot)
+                                                                 : illuminationLevel(illumination, 0, 0, seconds);
+        currents[static_cast<std::size_t>(pixel)] = currentOf(pixel, level, fullScale, parameters.positive);
+    }
+    return currents;
 }
 
 double SimulatedScene::capacitancePf(int gearCode) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "SimulatedInstrument.h"
 
@@ -26,6 +27,9 @@ public:
     static double illuminationLevel(Illumination illumination, int x, int y, double seconds);
     // Noise-free current of pixel i in nA: light x gain + dark, negative under negative polarity.
     double meanCurrent(int pixel, Illumination illumination, const AppliedParameters &parameters, double seconds) const;
+    // The same for every pixel of a frame at once, in pixel order.
+    std::vector<double> meanCurrents(Illumination illumination, const AppliedParameters &parameters,
+                                     double seconds) const;
 
     // Integration capacitance in pF of a gear code; 0 for a code outside 0 ... 7.
     static double capacitancePf(int gearCode);
@@ -37,6 +41,14 @@ public:
     static std::uint16_t currentToCode(double currentNa, const AppliedParameters &parameters);
 
 private:
+    struct Spot {
+        double x = 0;
+        double y = 0;
+    };
+    static Spot spotAt(double seconds);
+    static double sceneLevel(int x, int y, Spot spot);
+    double currentOf(int pixel, double level, double fullScale, bool positive) const;
+
     std::array<double, pixelCount> m_gain{};
     std::array<double, pixelCount> m_darkFraction{};
 };

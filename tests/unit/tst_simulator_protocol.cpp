@@ -32,6 +32,8 @@ private slots:
     void frameTimeFollowsIntegration();
     void pacedRecordArrivesAfterItsFrameTime();
     void repliesOvertakeARecordInReadout();
+    void requestsQueueBehindTheReadout();
+    void stopDropsTheRecordInReadout();
     void unpacedRecordIsReadyAtOnce();
     void bytesAroundARecord();
     void recordInPortions();
@@ -39,6 +41,7 @@ private slots:
     void failingReadsAreCounted();
     void unansweredCommands();
     void serialReadsEmptyForSomeEnumerations();
+    void benchmarkUnpacedRecords();
 };
 
 namespace {
@@ -292,6 +295,33 @@ void TestSimulatorProtocol::repliesOvertakeARecordInReadout() {
     QTRY_COMPARE_WITH_TIMEOUT(instrument.bytesQueued(), recordSize, 500);
 }
 
+void TestSimulatorProtocol::requestsQueueBehindTheReadout() {
+    SimulatedInstrument instrument;
+    send(instrument, parameterCommand(72960, 7, true));  // 10 nA: about 65 ms per frame
+    drain(instrument);
+    send(instrument, concat({startCommand, frameRequest, frameRequest}));
+    QElapsedTimer clock;
+    clock.start();
+    while (instrument.bytesQueued() == 0 && clock.elapsed() < 1000) {
+        QTest::qSleep(1);
+    }
+    QCOMPARE(instrument.bytesQueued(), recordSize);  // the second one is still being read out
+    const qint64 first = clock.elapsed();
+    QTRY_COMPARE_WITH_TIMEOUT(instrument.bytesQueued(), 2 * recordSize, 1000);
+    QVERIFY(clock.elapsed() - first >= 40);
+    QCOMPARE(instrument.recordsSent(), 2u);
+}
+
+void TestSimulatorProtocol::stopDropsTheRecordInReadout() {
+    SimulatedInstrument instrument;
+    send(instrument, parameterCommand(72960, 7, true));
+    drain(instrument);
+    send(instrument, concat({startCommand, frameRequest, stopCommand}));
+    QTest::qWait(150);
+    QCOMPARE(instrument.bytesQueued(), 0u);
+    QCOMPARE(instrument.recordsSent(), 0u);
+}
+
 void TestSimulatorProtocol::unpacedRecordIsReadyAtOnce() {
     SimulatedInstrument instrument;
     unpaced(instrument);
@@ -381,6 +411,18 @@ void TestSimulatorProtocol::serialReadsEmptyForSomeEnumerations() {
     QCOMPARE(instrument.enumerateSerial(), std::string());
     QCOMPARE(instrument.enumerateSerial(), std::string());
     QCOMPARE(instrument.enumerateSerial(), std::string("B1"));
+}
+
+// Figures for the unpaced simulator, the upper bound of what a benchmark of the acquisition can see.
+void TestSimulatorProtocol::benchmarkUnpacedRecords() {
+    SimulatedInstrument instrument;
+    unpaced(instrument);
+    send(instrument, startCommand);
+    std::size_t size = 0;
+    QBENCHMARK {
+        size = requestRecord(instrument).size();
+    }
+    QCOMPARE(size, recordSize);
 }
 
 QTEST_GUILESS_MAIN(TestSimulatorProtocol)

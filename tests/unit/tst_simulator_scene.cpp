@@ -17,6 +17,8 @@ class TestSimulatorScene : public QObject {
 private slots:
     void patternIsFixedAndLeavesHeadroom();
     void illuminationShapes();
+    void wholeFrameMatchesEachPixel_data();
+    void wholeFrameMatchesEachPixel();
     void currentToCode_data();
     void currentToCode();
     void roundTrip_data();
@@ -36,6 +38,7 @@ struct Setting {
     double range;  // nA, as the host holds it (an integer)
 };
 Q_DECLARE_METATYPE(Setting)
+Q_DECLARE_METATYPE(Illumination)
 
 namespace {
 
@@ -113,6 +116,25 @@ void TestSimulatorScene::illuminationShapes() {
     // At t = 0 the spot is right of the centre; the opposite side sees only the background.
     QVERIFY(SimulatedScene::illuminationLevel(Illumination::Scene, 50, 31, 0.0) > 0.85);
     QVERIFY(SimulatedScene::illuminationLevel(Illumination::Scene, 13, 31, 0.0) < 0.101);
+}
+
+void TestSimulatorScene::wholeFrameMatchesEachPixel_data() {
+    QTest::addColumn<Illumination>("light");
+    QTest::addColumn<Setting>("setting");
+    QTest::newRow("scene, positive") << Illumination::Scene << Setting{7296, 7, true, 100};
+    QTest::newRow("flood, negative") << Illumination::Flood << Setting{91200, 3, false, 1};
+    QTest::newRow("dark, positive") << Illumination::Dark << Setting{1459, 7, true, 500};
+}
+
+void TestSimulatorScene::wholeFrameMatchesEachPixel() {
+    QFETCH(Illumination, light);
+    QFETCH(Setting, setting);
+    const SimulatedScene scene;
+    const std::vector<double> frame = scene.meanCurrents(light, applied(setting), 2.7);
+    QCOMPARE(frame.size(), std::size_t{4096});
+    for (int i = 0; i < 4096; ++i) {
+        QCOMPARE(frame[static_cast<std::size_t>(i)], scene.meanCurrent(i, light, applied(setting), 2.7));
+    }
 }
 
 void TestSimulatorScene::currentToCode_data() {
