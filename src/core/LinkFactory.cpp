@@ -1,18 +1,46 @@
 #include "LinkFactory.h"
 
-#include <QLoggingCategory>
 #include <QtGlobal>
 #include <mutex>
 
+#include "D2xxLibraryLink.h"
+#include "LibFtdiLink.h"
+#include "LinkLogging.h"
 #include "SimulatedLink.h"
 #include "UnavailableLink.h"
-
-Q_LOGGING_CATEGORY(lcLink, "vantiko.link")
 
 namespace {
 
 std::mutex g_instanceMutex;
 std::unique_ptr<UsbFifoLink> g_instance;
+
+std::unique_ptr<UsbFifoLink> unavailable(const QString &reason, QString *diagnostic) {
+    if (diagnostic) {
+        *diagnostic = reason;
+    }
+    return std::make_unique<UnavailableLink>(reason.toStdString());
+}
+
+std::unique_ptr<UsbFifoLink> createD2xx(QString *diagnostic) {
+    QString reason;
+    std::unique_ptr<D2xxLibraryLink> link = D2xxLibraryLink::load(&reason);
+    if (!link) {
+        return unavailable(reason, diagnostic);
+    }
+    return link;
+}
+
+// The vendor's library where it is installed (on Windows and macOS the usual way to the device), libftdi1
+// otherwise. Not finding the vendor's library is the usual case on Linux, not a failure.
+std::unique_ptr<UsbFifoLink> createDefault() {
+    QString reason;
+    std::unique_ptr<D2xxLibraryLink> link = D2xxLibraryLink::load(&reason);
+    if (link) {
+        return link;
+    }
+    qCInfo(lcLink).noquote() << reason << "Using libftdi1 instead.";
+    return std::make_unique<LibFtdiLink>();
+}
 
 }  // namespace
 
@@ -39,11 +67,16 @@ std::unique_ptr<UsbFifoLink> LinkFactory::create(const QString &backend, QString
     if (name == QLatin1String("simulator")) {
         return std::make_unique<SimulatedLink>();
     }
-    const QString reason = name.isEmpty()
-                               ? QStringLiteral("No hardware link backend is built in; set VANTIKO_LINK=simulator.")
-                               : QStringLiteral("Unknown link backend \"%1\" in VANTIKO_LINK.").arg(backend);
-    if (diagnostic) {
-        *diagnostic = reason;
+    if (name == QLatin1String("d2xx")) {
+        return createD2xx(diagnostic);
     }
-    return std::make_unique<UnavailableLink>(reason.toStdString());
+    if (name == QLatin1String("libftdi")) {
+        return std::make_unique<LibFtdiLink>();
+    }
+    if (name.isEmpty()) {
+        return createDefault();
+    }
+    return unavailable(
+        QStringLiteral("Unknown link backend \"%1\" in VANTIKO_LINK (simulator, libftdi or d2xx).").arg(backend),
+        diagnostic);
 }
