@@ -200,20 +200,21 @@ void SimulatedInstrument::purge() {
     m_output.dropArrived();
 }
 
-void SimulatedInstrument::reset() {
-    std::lock_guard lock(m_mutex);
+void SimulatedInstrument::stopAndEmpty() {
     m_output.clear();
     m_parser.clear();
     m_started = false;
     m_readoutEnd = Clock::now();
 }
 
+void SimulatedInstrument::reset() {
+    std::lock_guard lock(m_mutex);
+    stopAndEmpty();
+}
+
 void SimulatedInstrument::powerOn() {
     std::lock_guard lock(m_mutex);
-    m_output.clear();
-    m_parser.clear();
-    m_started = false;
-    m_readoutEnd = Clock::now();
+    stopAndEmpty();
     m_parameters = AppliedParameters{};
 }
 

@@ -111,6 +111,8 @@ private:
     void applyParameters(const SimulatedCommand &command);
     void queueRecord();
     std::vector<std::uint8_t> recordBytes(double sceneSeconds);
+    // Streaming off, nothing queued either way, no half-received command (lock held by the caller).
+    void stopAndEmpty();
     // Lets the sensor's time pass: records whose readout is over join what the host can take. Const because
     // observing the instrument also lets time pass; the queue and the count are mutable for that.
     void advance() const;

@@ -40,6 +40,8 @@ private slots:
     void readWaitsForAPacedRecord();
     void readGivesUpAtTheTimeout();
     void failingReadsReportIoError();
+    void endlessReadEndsWhenTheInstrumentGoes_data();
+    void endlessReadEndsWhenTheInstrumentGoes();
     void unplugKillsOpenHandles_data();
     void unplugKillsOpenHandles();
     void plugBackNeedsANewOpen();
@@ -354,6 +356,43 @@ void TestSimulator::failingReadsReportIoError() {
     QCOMPARE(link.read(handle, buffer.data(), 8, &got), ft::Ok);
     QCOMPARE(buffer, handshakeAck);  // a failed read loses nothing
     QCOMPARE(link.close(handle), ft::Ok);
+}
+
+void TestSimulator::endlessReadEndsWhenTheInstrumentGoes_data() {
+    QTest::addColumn<bool>("pull");
+    QTest::addColumn<ft::Status>("status");
+    QTest::newRow("instrument pulled") << true << ft::Status{ft::IoError};
+    QTest::newRow("handle closed") << false << ft::Status{ft::InvalidHandle};
+}
+
+void TestSimulator::endlessReadEndsWhenTheInstrumentGoes() {
+    QFETCH(bool, pull);
+    QFETCH(ft::Status, status);
+    SimulatedLink link;
+    ft::Handle handle = openDefault(link);
+    QCOMPARE(link.setTimeouts(handle, 0, 0), ft::Ok);  // 0: a read waits for all its bytes, however long
+    QCOMPARE(writeBytes(link, handle, handshake), ft::Ok);
+    std::atomic<bool> returned{false};
+    ft::Status readStatus = ft::OtherError;
+    std::uint32_t got = 0;
+    Bytes buffer(16);
+    std::thread reader([&] {
+        readStatus = link.read(handle, buffer.data(), 16, &got);
+        returned = true;
+    });
+    QTest::qWait(100);
+    QVERIFY(!returned);
+    if (pull) {
+        link.unplug();
+    } else {
+        QCOMPARE(link.close(handle), ft::Ok);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 2000);
+    reader.join();
+    QCOMPARE(readStatus, status);
+    QCOMPARE(got, 8u);  // what had arrived was handed over
+    QCOMPARE(Bytes(buffer.begin(), buffer.begin() + 8), handshakeAck);
+    link.close(handle);
 }
 
 void TestSimulator::unplugKillsOpenHandles_data() {
