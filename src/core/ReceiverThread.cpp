@@ -8,11 +8,10 @@
 #include <algorithm>
 #include <limits>
 
-#include <opencv2/core.hpp>
-
 #include "AppSettings.h"
 #include "CalibrationReducer.h"
 #include "CsvExport.h"
+#include "ParallelPixelLoop.h"
 #include "UsbFifoLink.h"
 #include "WorkerLog.h"
 
@@ -213,14 +212,11 @@ void ReceiverThread::captureStep(const std::vector<unsigned char> &frame, std::v
     const unsigned char *codes = frame.data();
     double *slot = samples.data() + static_cast<std::size_t>(m_calibFrameCount) * m_pixelCount;
     // Each pixel's cell is written by exactly one stripe, so the stripes need no lock.
-    cv::parallel_for_(
-        cv::Range(0, m_pixelCount),
-        [&](const cv::Range &range) {
-            for (int pixel = range.start; pixel < range.end; ++pixel) {
-                slot[pixel] = pixelConversion.current(PixelConversion::codeAt(codes, pixel));
-            }
-        },
-        -1.0);
+    ParallelPixelLoop::run(m_pixelCount, [&](int begin, int end) {
+        for (int pixel = begin; pixel < end; ++pixel) {
+            slot[pixel] = pixelConversion.current(PixelConversion::codeAt(codes, pixel));
+        }
+    });
 
     if (++m_calibFrameCount < CalibrationReducer::framesPerCapture) {
         return;
