@@ -1,11 +1,13 @@
 // The vendor-library backend, loaded at run time from a stand-in D2XX library that runs the simulated
 // instrument: loading and its diagnostics, the default choice of backend, the device list, open by serial
-// number, the configuration sequence, the handshake, a frame, and closing while another thread reads.
+// number, the configuration sequence, the handshake, a frame, closing while another thread reads, and the
+// main window connecting, setting and capturing through the library.
 //
 // The stand-in's instrument lives as long as the process, so every test leaves it plugged in and closed.
 
 #include <QElapsedTimer>
 #include <QLibrary>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -15,7 +17,11 @@
 
 #include "D2xxLibraryLink.h"
 #include "LinkFactory.h"
+#include "MainWindow.h"
+#include "ReceiverThread.h"
 #include "UnavailableLink.h"
+#include "UserDialogs.h"
+#include "ui_MainWindow.h"
 
 namespace {
 
@@ -317,7 +323,54 @@ private slots:
         QCOMPARE(readStatus.load(), ft::Ok);
         QVERIFY2(closeTook >= 150, qPrintable(QStringLiteral("close took %1 ms").arg(closeTook)));
     }
+
+    // --- The program on the library -----------------------------------------------------------------------
+
+    void theWindowConnectsSetsAndCapturesThroughTheLibrary() {
+        QTemporaryDir settings;
+        QVERIFY(settings.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        QStringList messages;
+        UserDialogs::setHandler({[&messages](const QString &text) {
+                                     messages << text;
+                                     return false;
+                                 },
+                                 QString()});
+        LinkFactory::setInstance(std::move(m_link));
+        {
+            MainWindow window;
+            Ui::MainWindow *ui = window.form();
+            window.show();
+            int pictures = 0;
+            connect(&window.worker(), &ReceiverThread::sendImagetoMain, this, [&pictures] { ++pictures; });
+
+            QTRY_COMPARE(ui->comboBox->itemText(0), QStringLiteral("VANTIKO"));
+            window.handle_connect_button_click();
+            QVERIFY2(window.isConnected(), qPrintable(messages.join(QLatin1Char('|'))));
+
+            ui->radioButton_100->setChecked(true);
+            ui->lineEdit_von->setText(QStringLiteral("10"));
+            ui->lineEdit_voff->setText(QStringLiteral("-5"));
+            ui->lineEdit_vc->setText(QStringLiteral("0"));
+            ui->lineEdit_vd->setText(QStringLiteral("0"));
+            ui->checkBox_positive->setChecked(true);
+            window.handle_set_button_click();
+            QCOMPARE(messages.value(messages.size() - 1), QStringLiteral("Setting successful."));
+
+            window.handle_play_button_click();
+            QVERIFY(window.isCapturing());
+            QTRY_VERIFY_WITH_TIMEOUT(pictures >= 5, 5000);
+            window.handle_play_button_click();
+            QVERIFY(!window.isCapturing());
+            window.handle_connect_button_click();
+            QVERIFY(!window.isConnected());
+        }
+        LinkFactory::setInstance(nullptr);
+        UserDialogs::clearHandler();
+        QVERIFY2(!messages.contains(QStringLiteral("Error Occurred.")), qPrintable(messages.join(QLatin1Char('|'))));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestD2xxLink)
+QTEST_MAIN(TestD2xxLink)
 #include "tst_d2xxlink.moc"
