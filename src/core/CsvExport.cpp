@@ -29,7 +29,7 @@ bool openForWriting(QFile &file) {
 // The stream's default number form: up to 6 significant digits, the shorter of fixed and exponent notation.
 void writeGrid(QTextStream &out, const double *values) {
     for (int row = 0; row < CsvExport::gridSize; ++row) {
-        const double *line = values + row * CsvExport::gridSize;
+        const double *line = values + static_cast<std::ptrdiff_t>(row) * CsvExport::gridSize;
         for (int column = 0; column < CsvExport::gridSize; ++column) {
             if (column > 0) {
                 out << ',';

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // Turns 16-bit pixel codes into photocurrents and currents into gray levels.
 //
 // A value type holding one consistent set of conversion parameters: the worker takes one snapshot per
@@ -23,7 +25,10 @@ public:
     static unsigned char pixelValue(double grayLevel);
 
     // Pixel code of pixel i in a frame: two bytes, high byte first.
-    static int codeAt(const unsigned char *frame, int pixel) { return frame[2 * pixel] * 256 + frame[2 * pixel + 1]; }
+    static int codeAt(const unsigned char *frame, int pixel) {
+        const std::ptrdiff_t at = 2 * static_cast<std::ptrdiff_t>(pixel);
+        return frame[at] * 256 + frame[at + 1];
+    }
 
     bool positive() const { return m_positive; }
     int range() const { return m_range; }
