@@ -18,7 +18,8 @@ public:
         std::lock_guard lock(m_mutex);
         const std::uintptr_t token = m_nextToken++;
         m_devices.emplace(token, std::move(device));
-        return reinterpret_cast<ft::Handle>(token);
+        // A handle is an opaque number to its callers; it is never dereferenced.
+        return reinterpret_cast<ft::Handle>(token);  // NOLINT(performance-no-int-to-ptr)
     }
 
     // The device of `handle` (kept alive for the caller), or null.

@@ -10,7 +10,7 @@
 namespace {
 
 // Largest amount the reader asks the USB stack for at once.
-constexpr std::size_t kReaderChunk = 64 * 1024;
+constexpr std::size_t kReaderChunk = std::size_t{64} * 1024;
 // One USB 2.0 microframe.
 constexpr auto kEmptyStatusWait = std::chrono::microseconds(125);
 // USB transfer limit used where a caller passes 0: libusb would read 0 as "wait forever", and the reader

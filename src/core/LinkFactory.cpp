@@ -1,5 +1,6 @@
 #include "LinkFactory.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 #include <mutex>
 
@@ -42,9 +43,17 @@ std::unique_ptr<UsbFifoLink> createDefault() {
     return std::make_unique<LibFtdiLink>();
 }
 
+// The process-wide link goes with the application object, while every library it calls is still there: by
+// the time static objects are destroyed, a vendor library loaded at run time may be torn down already.
+void releaseInstance() {
+    LinkFactory::setInstance(nullptr);
+}
+
 }  // namespace
 
 UsbFifoLink *LinkFactory::instance() {
+    static std::once_flag releaseRegistered;
+    std::call_once(releaseRegistered, [] { qAddPostRoutine(&releaseInstance); });
     std::lock_guard lock(g_instanceMutex);
     if (!g_instance) {
         QString diagnostic;

@@ -252,7 +252,8 @@ private slots:
     }
 
     void onlyTheInstrumentsSerialNumberOpensIt() {
-        ft::Handle sentinel = reinterpret_cast<ft::Handle>(std::uintptr_t{0x5});
+        int marker = 0;
+        const ft::Handle sentinel = &marker;
         ft::Handle handle = sentinel;
         QCOMPARE(m_link->openEx("OTHER", ft::OpenBySerialNumber, &handle), ft::DeviceNotFound);
         QCOMPARE(m_link->openEx("", ft::OpenBySerialNumber, &handle), ft::DeviceNotFound);

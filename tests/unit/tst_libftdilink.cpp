@@ -423,7 +423,8 @@ private slots:
         m_bus->attach(0x1234, 0x6014, "STRANGER");
         m_bus->attach(0x0403, 0x6001, "SERIALCABLE");
 
-        ft::Handle sentinel = reinterpret_cast<ft::Handle>(std::uintptr_t{0x5});
+        int marker = 0;
+        const ft::Handle sentinel = &marker;
         ft::Handle handle = sentinel;
         QCOMPARE(unsigned(m_link->openEx(serial.toStdString(), flags, &handle)), status);
         if (status != ft::Ok) {
@@ -791,7 +792,7 @@ private slots:
         QCOMPARE(failures.load(), 0);
         QVERIFY2(!m_instrument->overlapped, "two calls were inside the port at once");
         const std::vector<Bytes> written = m_instrument->written();
-        QCOMPARE(written.size(), std::size_t{2 * kWrites});
+        QCOMPARE(written.size(), std::size_t{2} * kWrites);
         QCOMPARE(std::count(written.begin(), written.end(), request), std::ptrdiff_t{kWrites});
         QCOMPARE(std::count(written.begin(), written.end(), battery), std::ptrdiff_t{kWrites});
     }
