@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 #include "LinkFactory.h"
@@ -16,11 +17,16 @@
 // collected instead of shown. Destroy windows before the fixture: it owns the link they use.
 class WindowFixture {
 public:
-    WindowFixture() {
+    // Lines of the simulator's control language ("dark", "flood", "scene", "unplug", ...).
+    using Control = std::function<bool(const char *line)>;
+
+    // On the built-in simulated instrument.
+    WindowFixture() : WindowFixture(std::make_unique<SimulatedLink>(), {}) {}
+    // On another link (the vendor-library stand-in, say) whose instrument `control` drives.
+    WindowFixture(std::unique_ptr<UsbFifoLink> link, Control control) : m_control(std::move(control)) {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-        auto link = std::make_unique<SimulatedLink>();
-        m_link = link.get();
+        m_link = dynamic_cast<SimulatedLink *>(link.get());
         LinkFactory::setInstance(std::move(link));
         UserDialogs::setHandler({[this](const QString &text) {
                                      messages << text;
@@ -33,8 +39,11 @@ public:
         LinkFactory::setInstance(nullptr);
     }
 
+    // Only on the built-in simulator.
     SimulatedLink &link() { return *m_link; }
     SimulatedInstrument &instrument() { return *m_link->instrument(); }
+    // Works on every link the fixture was given a way to drive.
+    bool control(const char *line) { return m_link ? m_link->applyControlCommand(line) : m_control(line); }
     QString lastMessage() const { return messages.isEmpty() ? QString() : messages.last(); }
 
     static bool connectWindow(MainWindow &window) {
@@ -64,4 +73,5 @@ public:
 private:
     QTemporaryDir m_settingsDir;
     SimulatedLink *m_link = nullptr;
+    Control m_control;
 };

@@ -1,10 +1,12 @@
 #include <QDir>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <cmath>
 
+#include "D2xxLibraryLink.h"
 #include "KeepRatioWidget.h"
 #include "WindowFixture.h"
 
@@ -47,6 +49,26 @@ double spread(const QImage &image) {
     return std::sqrt(std::max(0.0, squares / n - mean * mean));
 }
 
+// The walkthrough's link: the built-in simulator, or the vendor-library backend loaded from the stand-in
+// library that wraps the same simulated instrument.
+std::unique_ptr<WindowFixture> makeFixture(const QString &backend) {
+    if (backend == QLatin1String("simulator")) {
+        return std::make_unique<WindowFixture>();
+    }
+    qputenv("VANTIKO_D2XX_LIBRARY", D2XX_STUB_LIBRARY);
+    QString diagnostic;
+    std::unique_ptr<UsbFifoLink> link = D2xxLibraryLink::load(&diagnostic);
+    if (!link) {
+        qWarning() << diagnostic;
+        return nullptr;
+    }
+    using StandInControl = int (*)(const char *);
+    const auto control =
+        reinterpret_cast<StandInControl>(QLibrary::resolve(QStringLiteral(D2XX_STUB_LIBRARY), "D2xxStub_Control"));
+    return std::make_unique<WindowFixture>(std::move(link),
+                                           [control](const char *line) { return control && control(line) == 1; });
+}
+
 }  // namespace
 
 // A new user's first session on the simulated instrument, end to end, as the window does it.
@@ -54,8 +76,16 @@ class TestWalkthrough : public QObject {
     Q_OBJECT
 
 private slots:
+    void firstSession_data() {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("simulator") << "simulator";
+        QTest::newRow("vendor library") << "d2xx";
+    }
     void firstSession() {
-        WindowFixture fixture;
+        QFETCH(QString, backend);
+        const std::unique_ptr<WindowFixture> fixturePointer = makeFixture(backend);
+        QVERIFY(fixturePointer);
+        WindowFixture &fixture = *fixturePointer;
         QTemporaryDir saves;
         {
             MainWindow window;
@@ -96,14 +126,14 @@ private slots:
             ui->listWidget->setCurrentRow(2);
             window.handle_cali_data_click();
             QVERIFY(ui->pushButton_full_on->isEnabled());
-            fixture.instrument().setIllumination(Illumination::Flood);
+            QVERIFY(fixture.control("flood"));
             const QImage floodPlain = pictures.nextPicture();
             QVERIFY(!floodPlain.isNull());
-            fixture.instrument().setIllumination(Illumination::Dark);
+            QVERIFY(fixture.control("dark"));
             pictures.nextPicture();
             ui->pushButton_full_off->click();
             QTRY_COMPARE(fixture.lastMessage(), QStringLiteral("Full off success"));
-            fixture.instrument().setIllumination(Illumination::Flood);
+            QVERIFY(fixture.control("flood"));
             pictures.nextPicture();
             ui->pushButton_full_on->click();
             QTRY_COMPARE(fixture.lastMessage(), QStringLiteral("Full on success"));
@@ -112,7 +142,7 @@ private slots:
             const QImage floodCalibrated = pictures.nextPicture();
             QVERIFY2(spread(floodCalibrated) < 0.25 * spread(floodPlain),
                      qPrintable(QStringLiteral("%1 vs %2").arg(spread(floodCalibrated)).arg(spread(floodPlain))));
-            fixture.instrument().setIllumination(Illumination::Scene);
+            QVERIFY(fixture.control("scene"));
 
             // Save 5 frames with data, pictures and video.
             ui->listWidget->setCurrentRow(3);
