@@ -57,11 +57,7 @@ double streamRate(double seconds, bool calibrated) {
     worker.m_handle = handle;
     thread.start();
 
-    {
-        QMutexLocker lock(&worker.m_mutex);
-        worker.m_paused = false;
-        worker.m_pauseCondition.wakeAll();
-    }
+    worker.resume();
     std::uint32_t written = 0;
     link.write(handle, kStart, 8, &written);
     link.write(handle, kRequest, 8, &written);
@@ -76,18 +72,7 @@ double streamRate(double seconds, bool calibrated) {
     const long counted = frames.load() - first;
     const double elapsed = timer.nsecsElapsed() / 1e9;
 
-    worker.m_stopAfterFrame = true;
-    {
-        QMutexLocker lock(&worker.m_mutex);
-        worker.m_paused = true;
-        worker.m_stopped = true;
-        worker.m_capturing = false;
-    }
-    {
-        QMutexLocker lock(&worker.m_mutex);
-        worker.m_paused = false;
-        worker.m_pauseCondition.wakeAll();
-    }
+    worker.requestShutdown();
     thread.quit();
     thread.wait();
     link.close(handle);

@@ -268,11 +268,7 @@ public:
 
     // The capture start: wake the loop, start command, first request, then stream.
     void beginCapture() {
-        {
-            QMutexLocker lock(&m_worker.m_mutex);
-            m_worker.m_paused = false;
-            m_worker.m_pauseCondition.wakeAll();
-        }
+        m_worker.resume();
         writeCommand(m_worker.m_startCommand.data());
         writeCommand(m_worker.m_frameRequest.data());
         m_worker.m_stopAfterFrame = false;
@@ -287,18 +283,7 @@ public:
 
     // The window's shutdown sequence; returns whether the thread ended.
     bool shutdown() {
-        m_worker.m_stopAfterFrame = true;
-        {
-            QMutexLocker lock(&m_worker.m_mutex);
-            m_worker.m_paused = true;
-            m_worker.m_stopped = true;
-            m_worker.m_capturing = false;
-        }
-        {
-            QMutexLocker lock(&m_worker.m_mutex);
-            m_worker.m_paused = false;
-            m_worker.m_pauseCondition.wakeAll();
-        }
+        m_worker.requestShutdown();
         m_thread.quit();
         return m_thread.wait(10000);
     }

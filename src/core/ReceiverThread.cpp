@@ -321,6 +321,29 @@ void ReceiverThread::exitStreaming() {
     m_streamingCondition.wakeAll();
 }
 
+void ReceiverThread::resume() {
+    QMutexLocker lock(&m_mutex);
+    m_paused = false;
+    m_pauseCondition.wakeAll();
+}
+
+void ReceiverThread::pauseAfterFrame() {
+    m_stopAfterFrame = true;
+    QMutexLocker lock(&m_mutex);
+    m_paused = true;
+}
+
+void ReceiverThread::requestShutdown() {
+    m_stopAfterFrame = true;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_paused = true;
+        m_stopped = true;
+        m_capturing = false;
+    }
+    resume();
+}
+
 void ReceiverThread::leaveStreaming(std::chrono::milliseconds grace) {
     QMutexLocker lock(&m_mutex);
     m_paused = true;

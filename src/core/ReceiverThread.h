@@ -63,6 +63,13 @@ public:
     // or run an exchange of its own. The frame in progress gets `grace` to complete (and the stop command
     // to go out) before streaming is cut short; pass 0 when the device is known to be gone.
     void leaveStreaming(std::chrono::milliseconds grace);
+    // Lets the loop past its pause gate (capture start).
+    void resume();
+    // Asks the loop to finish the frame in progress, send the stop command and wait at the pause gate.
+    void pauseAfterFrame();
+    // Makes `process` return at its next check, whether it waits at the pause gate or streams; the
+    // owner then quits and joins the thread.
+    void requestShutdown();
     // True while a save run still records frames or writes its files; a new run must wait for it.
     bool saveInProgress() const;
     // Fills the full-on reference with `value` (the Set of a current range does this).

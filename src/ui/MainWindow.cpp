@@ -107,18 +107,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow() {
     saveSettings();
-    m_worker.m_stopAfterFrame = true;
-    {
-        QMutexLocker lock(&m_worker.m_mutex);
-        m_worker.m_paused = true;
-        m_worker.m_stopped = true;
-        m_worker.m_capturing = false;
-    }
-    {
-        QMutexLocker lock(&m_worker.m_mutex);
-        m_worker.m_paused = false;
-        m_worker.m_pauseCondition.wakeAll();
-    }
+    m_worker.requestShutdown();
     m_workerThread.quit();
     m_workerThread.wait();
     // The worker has ended, so nothing uses the link any more: give the device back.
@@ -439,11 +428,7 @@ void MainWindow::startCapture() {
     setPlayLook(true);
     LogManager::logMessage("Start Capture data.");
     m_batteryTimer.stop();
-    {
-        QMutexLocker lock(&m_worker.m_mutex);
-        m_worker.m_paused = false;
-        m_worker.m_pauseCondition.wakeAll();
-    }
+    m_worker.resume();
     const ft::Handle handle = m_worker.m_handle;
     CommandProtocol::writeFrame(*m_link, handle, m_worker.m_startCommand.data(), m_worker.m_startCommand.size());
     QThread::msleep(100);
@@ -461,9 +446,7 @@ void MainWindow::startCapture() {
 void MainWindow::stopCapture() {
     m_fpsTimer->stop();
     if (m_workerThread.isRunning()) {
-        m_worker.m_stopAfterFrame = true;
-        QMutexLocker lock(&m_worker.m_mutex);
-        m_worker.m_paused = true;
+        m_worker.pauseAfterFrame();
     }
     LogManager::logMessage("Stop Capture data.");
     m_batteryTimer.start();

@@ -102,11 +102,7 @@ void TestReceiverSimulator::cleanup() {
 }
 
 void TestReceiverSimulator::streamWithoutRequest() {
-    {
-        QMutexLocker lock(&m_worker->m_mutex);
-        m_worker->m_paused = false;
-        m_worker->m_pauseCondition.wakeAll();
-    }
+    m_worker->resume();
     std::uint32_t written = 0;
     m_link->write(m_handle, kStartCommand.data(), 8, &written);
     m_worker->m_stopAfterFrame = false;
@@ -200,11 +196,7 @@ void TestReceiverSimulator::leaveStreamingAtOnceWhileARecordIsAwaited() {
     QTest::qWait(100);
     QVERIFY(m_log->images.empty());
     // ... until the loop is resumed and told to stream again.
-    {
-        QMutexLocker lock(&m_worker->m_mutex);
-        m_worker->m_paused = false;
-        m_worker->m_pauseCondition.wakeAll();
-    }
+    m_worker->resume();
     m_worker->m_capturing = true;
     QTRY_VERIFY_WITH_TIMEOUT(!m_log->images.empty(), 5000);
 }
