@@ -1,6 +1,10 @@
 // Throughput of the acquisition worker against the unpaced simulated instrument, and the cost of the
 // per-frame steps. Usage: vantiko_receiver_bench [seconds per run, default 3]
 
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -8,9 +12,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
-#include <atomic>
-#include <cstdio>
-#include <vector>
 
 #include "ReceiverThread.h"
 #include "SimulatedLink.h"

@@ -3,6 +3,14 @@
 // Helpers for the acquisition worker's tests: frame records, a scripted instrument link, a log of the
 // worker's signals taken on the test thread, and a runner that owns the worker thread.
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -11,13 +19,6 @@
 #include <QSettings>
 #include <QStringList>
 #include <QThread>
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <vector>
 
 #include "ReceiverThread.h"
 #include "UsbFifoLink.h"

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <memory>
 
 #include "LinkFactory.h"
 #include "MainWindow.h"

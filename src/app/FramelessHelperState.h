@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QWidget>
 #include <memory>
 #include <unordered_map>
+
+#include <QWidget>
 
 #include "FramelessWidgetState.h"
 

@@ -1,9 +1,10 @@
 #include "FramelessWidgetState.h"
 
+#include <cmath>
+
 #include <QEvent>
 #include <QHoverEvent>
 #include <QMouseEvent>
-#include <cmath>
 
 #include "FramelessHelperState.h"
 

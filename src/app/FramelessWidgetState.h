@@ -1,10 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QPoint>
 #include <QPointer>
 #include <QRubberBand>
 #include <QWidget>
-#include <memory>
 
 #include "EdgeHitTest.h"
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <cstddef>
+
 #include <QByteArray>
 #include <QThread>
-#include <cstddef>
 
 // The operation log: what the user did with the instrument and the bytes exchanged with it, written to
 // "log.txt" in the working directory (appended, flushed per line) and mirrored on standard output.

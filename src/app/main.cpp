@@ -1,8 +1,9 @@
+#include <memory>
+
 #include <QApplication>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
-#include <memory>
 
 #include "FramelessHelper.h"
 #include "MainWindow.h"

@@ -1,10 +1,11 @@
 #include "CommandProtocol.h"
 
-#include <QThread>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+
+#include <QThread>
 
 #include "UsbFifoLink.h"
 

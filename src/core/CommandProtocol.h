@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QString>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include <QString>
 
 #include "FtTypes.h"
 

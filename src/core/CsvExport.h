@@ -1,8 +1,9 @@
 #pragma once
 
+#include <vector>
+
 #include <QString>
 #include <QStringList>
-#include <vector>
 
 // Writes a save run's data as text: 64 rows of 64 comma-separated values per frame, each frame headed by
 // its time, and the calibration references in the same grid. Failures are reported as warnings and never

@@ -1,10 +1,11 @@
 #include "D2xxLibraryLink.h"
 
-#include <QLibrary>
-#include <QtGlobal>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+
+#include <QLibrary>
+#include <QtGlobal>
 
 #include "LinkLogging.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+
+#include <QString>
+#include <QStringList>
 
 #include "D2xxTypes.h"
 #include "HandleRegistry.h"

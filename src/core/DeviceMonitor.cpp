@@ -1,10 +1,11 @@
 #include "DeviceMonitor.h"
 
+#include <cstring>
+#include <mutex>
+
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QSocketNotifier>
-#include <cstring>
-#include <mutex>
 
 #include "UsbFifoLink.h"
 

@@ -1,7 +1,8 @@
 #include "LibFtdiLink.h"
 
-#include <QString>
 #include <algorithm>
+
+#include <QString>
 
 #include "LibFtdiBus.h"
 #include "LinkLogging.h"

@@ -1,8 +1,9 @@
 #include "LinkFactory.h"
 
+#include <mutex>
+
 #include <QCoreApplication>
 #include <QtGlobal>
-#include <mutex>
 
 #include "D2xxLibraryLink.h"
 #include "LibFtdiLink.h"

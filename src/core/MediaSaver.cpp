@@ -1,10 +1,11 @@
 #include "MediaSaver.h"
 
-#include <QDir>
-#include <QFile>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include <QDir>
+#include <QFile>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>

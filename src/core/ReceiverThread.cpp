@@ -1,12 +1,13 @@
 #include "ReceiverThread.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QThread>
-#include <algorithm>
-#include <limits>
 
 #include "AppSettings.h"
 #include "CalibrationReducer.h"

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
 #include <QImage>
 #include <QMutex>
 #include <QObject>
@@ -7,11 +13,6 @@
 #include <QString>
 #include <QStringList>
 #include <QWaitCondition>
-#include <array>
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <vector>
 
 #include <opencv2/videoio.hpp>
 

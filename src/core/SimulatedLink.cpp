@@ -1,9 +1,10 @@
 #include "SimulatedLink.h"
 
-#include <QString>
-#include <QtGlobal>
 #include <algorithm>
 #include <charconv>
+
+#include <QString>
+#include <QtGlobal>
 
 #include "SimulatedControlFile.h"
 #include "SimulatorLogging.h"

@@ -1,11 +1,12 @@
 #include "KeepRatioWidget.h"
 
+#include <cmath>
+#include <optional>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QResizeEvent>
-#include <cmath>
-#include <optional>
 
 namespace {
 

@@ -1,5 +1,12 @@
 #include "MainWindow.h"
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <iostream>
+#include <limits>
+
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -9,12 +16,6 @@
 #include <QSettings>
 #include <QStringConverter>
 #include <QTextStream>
-#include <algorithm>
-#include <chrono>
-#include <climits>
-#include <cmath>
-#include <iostream>
-#include <limits>
 
 #include "AppSettings.h"
 #include "ComboBoxDelegate.h"

@@ -1,14 +1,15 @@
 #pragma once
 
+#include <array>
+#include <chrono>
+#include <memory>
+
 #include <QByteArray>
 #include <QImage>
 #include <QMainWindow>
 #include <QString>
 #include <QThread>
 #include <QTimer>
-#include <array>
-#include <chrono>
-#include <memory>
 
 #include "DisplayOrientation.h"
 #include "FrameRateMeter.h"

@@ -1,9 +1,10 @@
 #include "UserDialogs.h"
 
+#include <optional>
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <optional>
 
 namespace {
 

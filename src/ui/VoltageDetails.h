@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QDialog>
 #include <memory>
+
+#include <QDialog>
 
 namespace Ui {
 class VoltageDetails;

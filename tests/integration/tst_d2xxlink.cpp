@@ -5,15 +5,16 @@
 //
 // The stand-in's instrument lives as long as the process, so every test leaves it plugged in and closed.
 
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
 #include <QElapsedTimer>
 #include <QLibrary>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
-#include <memory>
-#include <thread>
-#include <vector>
 
 #include "D2xxLibraryLink.h"
 #include "LinkFactory.h"

@@ -1,6 +1,8 @@
 // The acquisition worker on its own thread against the simulated instrument: frames and readings, stop,
 // read failures, shutdown, leaving the stream, and a save run with CSV data, pictures and video.
 
+#include <cmath>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cmath>
 
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"

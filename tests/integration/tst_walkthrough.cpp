@@ -1,10 +1,11 @@
+#include <cmath>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <cmath>
 
 #include "D2xxLibraryLink.h"
 #include "KeepRatioWidget.h"

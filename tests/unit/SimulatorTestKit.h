@@ -3,9 +3,10 @@
 // Small helpers shared by the simulator tests: the commands as the host writes them, a parameter command
 // builder, and the host's conversion of a pixel code back into a current.
 
-#include <QTest>
 #include <cstdint>
 #include <vector>
+
+#include <QTest>
 
 #include "SimulatedInstrument.h"
 

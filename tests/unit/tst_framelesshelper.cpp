@@ -1,3 +1,5 @@
+#include <memory>
+
 #include <QApplication>
 #include <QHoverEvent>
 #include <QMouseEvent>
@@ -5,7 +7,6 @@
 #include <QRubberBand>
 #include <QTest>
 #include <QWidget>
-#include <memory>
 
 #include "EdgeHitTest.h"
 #include "FramelessHelper.h"

@@ -2,9 +2,6 @@
 // USB failures to statuses, the device-list filter, opening by serial number and the locking of writes,
 // over a fake bus whose ports behave like an FTDI bridge (a quiet device answers a read after a few ms).
 
-#include <QElapsedTimer>
-#include <QRegularExpression>
-#include <QTest>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -14,6 +11,10 @@
 #include <random>
 #include <thread>
 #include <vector>
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTest>
 
 #include "ByteRingBuffer.h"
 #include "FtdiBus.h"

@@ -40,7 +40,8 @@ private slots:
         const QByteArray after = logFileContent();
         QVERIFY(after.startsWith(before));  // earlier runs' lines stay
         const QByteArray added = after.mid(before.size());
-        static const QRegularExpression line(R"(^\[\d{4}-[1-9]\d?-[1-9]\d? \d{1,2}:\d{1,2}:\d{1,2}\] Start Capture data\.\n$)");
+        static const QRegularExpression line(
+            R"(^\[\d{4}-[1-9]\d?-[1-9]\d? \d{1,2}:\d{1,2}:\d{1,2}\] Start Capture data\.\n$)");
         QVERIFY2(line.match(QString::fromUtf8(added)).hasMatch(), added.constData());
         QCOMPARE(QByteArray::fromStdString(out.text()), added);
     }

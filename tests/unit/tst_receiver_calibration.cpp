@@ -1,11 +1,12 @@
 // Full-on/full-off captures: ten frames per capture, reduced per pixel to the mean of the eight middle values.
 
-#include <QTemporaryDir>
-#include <QTest>
 #include <algorithm>
 #include <array>
 #include <numeric>
 #include <random>
+
+#include <QTemporaryDir>
+#include <QTest>
 
 #include "CalibrationReducer.h"
 #include "ReceiverTestSupport.h"

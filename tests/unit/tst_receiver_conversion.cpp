@@ -1,9 +1,10 @@
 // Pixel codes to currents, currents to gray levels, and the recording of a save run while rendering.
 
+#include <cmath>
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cmath>
 
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"

@@ -2,11 +2,12 @@
 // the next request after every cut, read failures, stopping, leaving the stream, calibration captures and
 // shutdown.
 
+#include <thread>
+
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <thread>
 
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"

@@ -1,13 +1,14 @@
 // The simulated link: enumeration, handles, timeouts, unplugging, the device-change callback, and the
 // controls a person uses (VANTIKO_SIM_LIGHT, VANTIKO_SIM_CONTROL).
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
-#include <functional>
-#include <thread>
 
 #include "SimulatedLink.h"
 #include "SimulatorTestKit.h"

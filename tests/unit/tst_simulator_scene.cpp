@@ -1,9 +1,10 @@
 // The simulated picture: the pixel readout inverts the host's code-to-current conversion, dark and flood
 // frames show the fixed pixel pattern, and a full-on/full-off calibration removes it.
 
-#include <QTest>
 #include <algorithm>
 #include <cmath>
+
+#include <QTest>
 
 #include "SimulatedInstrument.h"
 #include "SimulatedScene.h"

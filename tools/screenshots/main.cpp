@@ -17,7 +17,9 @@
 
 namespace {
 
-void settle(int milliseconds) { QTest::qWait(milliseconds); }
+void settle(int milliseconds) {
+    QTest::qWait(milliseconds);
+}
 
 void shoot(MainWindow &window, const QString &directory, const QString &name) {
     window.grab().save(QStringLiteral("%1/%2.png").arg(directory, name));
