@@ -20,8 +20,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include "OneDeviceLink.h"
 #include "ReceiverThread.h"
-#include "UsbFifoLink.h"
 
 namespace receivertest {
 
@@ -82,7 +82,7 @@ inline std::vector<Bytes> splitBytes(const Bytes &bytes, const std::vector<std::
 
 // An instrument on a scripted link: every frame request is answered with the portions the record source
 // gives for it; one pending portion becomes readable per status call. Reads can be made to fail.
-class FakeInstrumentLink : public UsbFifoLink {
+class FakeInstrumentLink : public OneDeviceLink {
 public:
     // Portions of the answer to request n (0, 1, 2, ...); an empty list leaves the request unanswered.
     using RecordSource = std::function<std::vector<Bytes>(int request)>;
@@ -134,28 +134,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_failedReads;
     }
-
-    ft::Status createDeviceInfoList(std::uint32_t *count) override {
-        *count = 1;
-        return ft::Ok;
-    }
-    ft::Status getDeviceInfoList(std::vector<DeviceInfo> &list, std::uint32_t *count) override {
-        list.assign(1, DeviceInfo{});
-        list[0].serialNumber = "VANTIKO";
-        *count = 1;
-        return ft::Ok;
-    }
-    ft::Status openEx(const std::string &, std::uint32_t, ft::Handle *handle) override {
-        *handle = this;
-        return ft::Ok;
-    }
-    ft::Status close(ft::Handle) override { return ft::Ok; }
-    ft::Status resetDevice(ft::Handle) override { return ft::Ok; }
-    ft::Status purge(ft::Handle, std::uint32_t) override { return ft::Ok; }
-    ft::Status setBitMode(ft::Handle, std::uint8_t, std::uint8_t) override { return ft::Ok; }
-    ft::Status setUsbParameters(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
-    ft::Status setFlowControl(ft::Handle, std::uint16_t, std::uint8_t, std::uint8_t) override { return ft::Ok; }
-    ft::Status setTimeouts(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
 
     ft::Status write(ft::Handle, const void *buffer, std::uint32_t bytesToWrite, std::uint32_t *bytesWritten) override {
         const auto *bytes = static_cast<const std::uint8_t *>(buffer);

@@ -4,11 +4,11 @@
 #include <mutex>
 #include <vector>
 
-#include "UsbFifoLink.h"
+#include "OneDeviceLink.h"
 
 // A link whose receive queue the test fills by hand and whose writes it can read back: for exchanges whose
 // exact read pattern matters (stray bytes ahead of a reply, replies that come late or never).
-class ScriptedLink : public UsbFifoLink {
+class ScriptedLink : public OneDeviceLink {
 public:
     const char *backendName() const override { return "scripted"; }
 
@@ -30,27 +30,6 @@ public:
         return m_reads;
     }
 
-    ft::Status createDeviceInfoList(std::uint32_t *count) override {
-        *count = 1;
-        return ft::Ok;
-    }
-    ft::Status getDeviceInfoList(std::vector<DeviceInfo> &list, std::uint32_t *count) override {
-        list.assign(1, DeviceInfo{});
-        list[0].serialNumber = "VANTIKO";
-        *count = 1;
-        return ft::Ok;
-    }
-    ft::Status openEx(const std::string &, std::uint32_t, ft::Handle *handle) override {
-        *handle = this;
-        return ft::Ok;
-    }
-    ft::Status close(ft::Handle) override { return ft::Ok; }
-    ft::Status resetDevice(ft::Handle) override { return ft::Ok; }
-    ft::Status purge(ft::Handle, std::uint32_t) override { return ft::Ok; }
-    ft::Status setBitMode(ft::Handle, std::uint8_t, std::uint8_t) override { return ft::Ok; }
-    ft::Status setUsbParameters(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
-    ft::Status setFlowControl(ft::Handle, std::uint16_t, std::uint8_t, std::uint8_t) override { return ft::Ok; }
-    ft::Status setTimeouts(ft::Handle, std::uint32_t, std::uint32_t) override { return ft::Ok; }
     ft::Status write(ft::Handle, const void *buffer, std::uint32_t size, std::uint32_t *written) override {
         std::lock_guard lock(m_mutex);
         const auto *bytes = static_cast<const std::uint8_t *>(buffer);
