@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>

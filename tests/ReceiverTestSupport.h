@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
-#include <QMutexLocker>
 #include <QObject>
 #include <QSettings>
 #include <QStringList>

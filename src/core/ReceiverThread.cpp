@@ -4,9 +4,7 @@
 #include <limits>
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QThread>
 
 #include "AppSettings.h"
@@ -109,7 +107,7 @@ QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
 }
 
 void ReceiverThread::takeReferenceSnapshot() {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     // Same sizes every time, so the copies reuse the snapshot's storage.
     m_fullOnSnapshot.assign(m_fullOnRef.begin(), m_fullOnRef.end());
     m_fullOffSnapshot.assign(m_fullOffRef.begin(), m_fullOffRef.end());
@@ -225,22 +223,22 @@ void ReceiverThread::captureStep(const std::vector<unsigned char> &frame, std::v
     m_calibFrameCount = 0;
     std::vector<double> reduced;
     CalibrationReducer::reduce(samples, m_pixelCount, reduced);
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     reference.swap(reduced);
 }
 
 void ReceiverThread::fillFullOnReference(double value) {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     std::fill(m_fullOnRef.begin(), m_fullOnRef.end(), value);
 }
 
 std::vector<double> ReceiverThread::fullOnReference() const {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     return m_fullOnRef;
 }
 
 std::vector<double> ReceiverThread::fullOffReference() const {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     return m_fullOffRef;
 }
 
@@ -251,7 +249,7 @@ void ReceiverThread::writeCsvFiles() {
     std::vector<double> fullOff;
     std::vector<double> fullOn;
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         fullOff = m_fullOffRef;
         fullOn = m_fullOnRef;
     }
@@ -300,14 +298,12 @@ void ReceiverThread::process() {
 }
 
 void ReceiverThread::waitWhilePaused() {
-    QMutexLocker lock(&m_mutex);
-    while (m_paused) {
-        m_pauseCondition.wait(&m_mutex);
-    }
+    std::unique_lock lock(m_mutex);
+    m_pauseCondition.wait(lock, [this] { return !m_paused; });
 }
 
 bool ReceiverThread::enterStreaming() {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     // A pause that came in after the gate wins: leaveStreaming must never see the loop start streaming later.
     if (m_paused || !m_capturing.load()) {
         return false;
@@ -317,27 +313,27 @@ bool ReceiverThread::enterStreaming() {
 }
 
 void ReceiverThread::exitStreaming() {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_streaming = false;
-    m_streamingCondition.wakeAll();
+    m_streamingCondition.notify_all();
 }
 
 void ReceiverThread::resume() {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_paused = false;
-    m_pauseCondition.wakeAll();
+    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::pauseAfterFrame() {
     m_stopAfterFrame = true;
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_paused = true;
 }
 
 void ReceiverThread::requestShutdown() {
     m_stopAfterFrame = true;
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_paused = true;
         m_stopped = true;
         m_capturing = false;
@@ -346,22 +342,17 @@ void ReceiverThread::requestShutdown() {
 }
 
 void ReceiverThread::leaveStreaming(std::chrono::milliseconds grace) {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     m_paused = true;
     if (!m_streaming) {
         return;
     }
-    const QDeadlineTimer deadline(grace);
-    while (m_streaming && m_streamingCondition.wait(&m_mutex, deadline)) {
-    }
-    if (!m_streaming) {
+    if (m_streamingCondition.wait_for(lock, grace, [this] { return !m_streaming; })) {
         return;
     }
     // The frame in progress did not complete in time: cut the read loop short after its current pass.
     m_capturing = false;
-    while (m_streaming) {
-        m_streamingCondition.wait(&m_mutex);
-    }
+    m_streamingCondition.wait(lock, [this] { return !m_streaming; });
 }
 
 void ReceiverThread::streamFrames(LoopState &state) {

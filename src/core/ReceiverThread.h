@@ -3,16 +3,16 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <QImage>
-#include <QMutex>
 #include <QObject>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
-#include <QWaitCondition>
 
 #include <opencv2/videoio.hpp>
 
@@ -133,8 +133,9 @@ public:
     // 10 x 4096 samples per capture kind, slot-major (cell [k][i] at k * 4096 + i). Worker thread only.
     std::vector<double> m_fullOnSamples;
     std::vector<double> m_fullOffSamples;
-    mutable QMutex m_mutex;
-    QWaitCondition m_pauseCondition;
+    // Standard-library primitives rather than Qt's: the thread sanitizer sees every lock and wait in them.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_pauseCondition;
     // Published by the window before it raises a save flag; read by the worker only while a flag is up.
     QString m_savePath;
     QString m_saveName;
@@ -174,7 +175,7 @@ private:
 
     // Guarded by m_mutex: whether the loop is inside its streaming (read) loop; leaveStreaming waits on it.
     bool m_streaming = false;
-    QWaitCondition m_streamingCondition;
+    std::condition_variable m_streamingCondition;
     // Worker thread only: the calibration capture that owns the sample table until its tenth frame.
     CaptureKind m_activeCapture = CaptureKind::None;
     // Worker thread only: the references as the renderer uses them for one frame.

@@ -6,13 +6,13 @@
 #include <cmath>
 #include <iostream>
 #include <limits>
+#include <mutex>
 
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QListWidgetItem>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QStringConverter>
 #include <QTextStream>
@@ -170,7 +170,7 @@ void MainWindow::setUpWorkerThread() {
     connect(&m_worker, &ReceiverThread::saveFailed, this, &MainWindow::handleSaveFailed);
     m_workerThread.start();
     // The worker is built paused already; this keeps it so whatever the thread's timing.
-    QMutexLocker lock(&m_worker.m_mutex);
+    std::unique_lock lock(m_worker.m_mutex);
     m_worker.m_paused = true;
 }
 

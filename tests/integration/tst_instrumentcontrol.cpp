@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -350,7 +352,7 @@ private slots:
         QVERIFY(!window.isConnected());
         QCOMPARE(window.form()->pushButton_Connect->text(), QStringLiteral("Connect"));
         QVERIFY(window.form()->widget_play->isHidden());
-        QMutexLocker lock(&window.worker().m_mutex);
+        std::unique_lock lock(window.worker().m_mutex);
         QVERIFY(window.worker().m_paused);
     }
 

@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include <QApplication>
 #include <QListWidget>
 #include <QSignalSpy>
@@ -57,7 +59,7 @@ private slots:
         QCOMPARE(ui->comboBox_saveframes->count(), 7);
         QCOMPARE(ui->comboBox_saveframes->itemText(6), QStringLiteral("1000"));
         QVERIFY(window.minimumWidth() >= 840);
-        QMutexLocker lock(&window.worker().m_mutex);
+        std::unique_lock lock(window.worker().m_mutex);
         QVERIFY(window.worker().m_paused);
     }
 

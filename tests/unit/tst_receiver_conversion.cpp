@@ -1,6 +1,7 @@
 // Pixel codes to currents, currents to gray levels, and the recording of a save run while rendering.
 
 #include <cmath>
+#include <mutex>
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -136,7 +137,7 @@ void TestReceiverConversion::calibrationLimitsToReferences() {
     // Full-off 80 nA, full-on 100 nA everywhere.
     worker.fillFullOnReference(100.0);
     {
-        QMutexLocker lock(&worker.m_mutex);
+        std::unique_lock lock(worker.m_mutex);
         std::fill(worker.m_fullOffRef.begin(), worker.m_fullOffRef.end(), 80.0);
     }
     // Code 0 gives 75 nA (below full-off): black. Code 16384 gives about 142 nA (above full-on): white.

@@ -2,6 +2,7 @@
 // the next request after every cut, read failures, stopping, leaving the stream, calibration captures and
 // shutdown.
 
+#include <mutex>
 #include <thread>
 
 #include <QElapsedTimer>
@@ -216,7 +217,7 @@ void TestReceiverLoop::stopCompletesTheFrameInProgress() {
     // The window's stop: the pause does not interrupt the record in progress.
     m_worker->m_stopAfterFrame = true;
     {
-        QMutexLocker lock(&m_worker->m_mutex);
+        std::unique_lock lock(m_worker->m_mutex);
         m_worker->m_paused = true;
     }
     m_link->queueNow(Bytes(record.begin() + 4000, record.end()));
@@ -290,7 +291,7 @@ void TestReceiverLoop::leaveStreamingReturnsAtOnceWhenNotStreaming() {
     timer.restart();
     idle.leaveStreaming(3000ms);
     QVERIFY(timer.elapsed() < 500);
-    QMutexLocker lock(&idle.m_mutex);
+    std::unique_lock lock(idle.m_mutex);
     QVERIFY(idle.m_paused);
 }
 

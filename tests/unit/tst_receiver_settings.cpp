@@ -1,5 +1,7 @@
 // The worker's four settings: read with 0 as default at construction, written back at destruction.
 
+#include <mutex>
+
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,7 +49,7 @@ void TestReceiverSettings::firstStart() {
     QCOMPARE(worker.m_selectedIndex.load(), 0);
     QVERIFY(worker.m_capturing.load());
     QVERIFY(!worker.saveInProgress());
-    QMutexLocker lock(&worker.m_mutex);
+    std::unique_lock lock(worker.m_mutex);
     QVERIFY(worker.m_paused);
 }
 
