@@ -502,6 +502,13 @@ void MainWindow::handleSetMinSuccess() {
 
 // ---- Range and bias setting --------------------------------------------------------------------------------
 
+std::array<std::pair<QRadioButton *, double>, 4> MainWindow::fixedRangeButtons() const {
+    return {{{ui->radioButton_500, 500.0},
+             {ui->radioButton_100, 100.0},
+             {ui->radioButton_10, 10.0},
+             {ui->radioButton_1, 1.0}}};
+}
+
 void MainWindow::handle_radio_button_toggled(bool checked) {
     if (!checked) {
         return;
@@ -511,11 +518,7 @@ void MainWindow::handle_radio_button_toggled(bool checked) {
         ui->widget_range->show();
         return;
     }
-    const std::array<std::pair<QRadioButton *, double>, 4> fixedRanges{{{ui->radioButton_500, 500.0},
-                                                                        {ui->radioButton_100, 100.0},
-                                                                        {ui->radioButton_10, 10.0},
-                                                                        {ui->radioButton_1, 1.0}}};
-    for (const auto &[radio, range] : fixedRanges) {
+    for (const auto &[radio, range] : fixedRangeButtons()) {
         if (button == radio) {
             ui->widget_range->hide();
             m_selectedCurrentRange = range;
@@ -770,11 +773,7 @@ void MainWindow::loadSettings() {
     ui->lineEdit_vd->setText(settings.value("lineEdit_vd").toString());
     ui->lineEdit_gear->setText(settings.value("lineEdit_gear").toString());
 
-    const std::array<std::pair<QRadioButton *, double>, 4> fixedRanges{{{ui->radioButton_500, 500.0},
-                                                                        {ui->radioButton_100, 100.0},
-                                                                        {ui->radioButton_10, 10.0},
-                                                                        {ui->radioButton_1, 1.0}}};
-    for (const auto &[radio, range] : fixedRanges) {
+    for (const auto &[radio, range] : fixedRangeButtons()) {
         if (isTrue(radio->objectName().toLatin1().constData())) {
             radio->setChecked(true);
             m_selectedCurrentRange = range;

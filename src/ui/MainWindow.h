@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include <QByteArray>
 #include <QImage>
@@ -20,6 +21,7 @@ namespace Ui {
 class MainWindow;
 }
 class QHBoxLayout;
+class QRadioButton;
 class KeepRatioWidget;
 class DeviceMonitor;
 class UsbFifoLink;
@@ -100,6 +102,8 @@ private:
     void stopCapture();
 
     void setPlayLook(bool capturing);
+    // The fixed current-range buttons and their ranges in nA.
+    std::array<std::pair<QRadioButton *, double>, 4> fixedRangeButtons() const;
     void writeSettingsSummary(double range);
     QString uniqueRunName(const QString &directory, const QString &name) const;
     void writeParameterFile(const QString &path) const;
