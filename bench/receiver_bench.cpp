@@ -1,6 +1,7 @@
 // Throughput of the acquisition worker against the unpaced simulated instrument, and the cost of the
 // per-frame steps. Usage: vantiko_receiver_bench [seconds per run, default 3]
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
@@ -121,9 +122,9 @@ int main(int argc, char *argv[]) {
     stream.reserve(16400);
     std::vector<unsigned char> cut(8200);
     const std::vector<unsigned char> sync{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
-    std::vector<unsigned char> record(sync);
-    record.insert(record.end(), frame.begin(), frame.begin() + 8192);
-    record.resize(8200);
+    std::vector<unsigned char> record(8200, 0);
+    std::copy(sync.begin(), sync.end(), record.begin());
+    std::copy_n(frame.begin(), 8192, record.begin() + 6);
     std::printf("  cutFrame:             %8.1f us\n", microsecondsPerCall(5000, [&] {
                     stream.assign(record.begin(), record.end());
                     ReceiverThread::cutFrame(stream, sync, cut);
