@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "FrameCutter.h"
 #include "ReceiverThread.h"
 #include "SimulatedLink.h"
 
@@ -127,7 +128,7 @@ int main(int argc, char *argv[]) {
     std::copy_n(frame.begin(), 8192, record.begin() + 6);
     std::printf("  cutFrame:             %8.1f us\n", microsecondsPerCall(5000, [&] {
                     stream.assign(record.begin(), record.end());
-                    ReceiverThread::cutFrame(stream, sync, cut);
+                    FrameCutter::cut(stream, sync, cut);
                 }));
     (void)sink;
     return 0;

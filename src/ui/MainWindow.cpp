@@ -1,31 +1,17 @@
 #include "MainWindow.h"
 
-#include <algorithm>
-#include <chrono>
-#include <climits>
 #include <cmath>
-#include <iostream>
-#include <limits>
-#include <mutex>
 
-#include <QDir>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QListWidgetItem>
 #include <QLoggingCategory>
 #include <QSettings>
-#include <QStringConverter>
-#include <QTextStream>
 
 #include "AppSettings.h"
 #include "ComboBoxDelegate.h"
 #include "CommandProtocol.h"
-#include "DeviceMonitor.h"
-#include "IntegrationSearch.h"
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
-#include "LogManager.h"
-#include "UsbFifoLink.h"
 #include "UserDialogs.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -38,14 +24,7 @@ Q_LOGGING_CATEGORY(lcWindow, "vantiko.window")
 
 namespace {
 
-constexpr char instrumentSerial[] = "VANTIKO";
-constexpr int batteryIntervalMs = 300000;
 constexpr int fpsIntervalMs = 2000;
-constexpr int discoveryIntervalMs = 1000;
-constexpr int maxDiscoveryTicks = 10;
-constexpr int maxSaveFrames = 1000;
-// How long a frame still in flight after a stop may take before the window's own exchange cuts it short.
-constexpr std::chrono::milliseconds streamingGrace{1000};
 
 struct NavigationEntry {
     const char *text;
@@ -68,17 +47,6 @@ double rangeFromText(const QString &text) {
     return ok && std::isfinite(value) ? value : 0.0;
 }
 
-// Truncates toward zero, saturating where the value leaves the 32-bit range.
-int truncatedRange(double range) {
-    if (range >= static_cast<double>(INT_MAX)) {
-        return INT_MAX;
-    }
-    if (range <= static_cast<double>(INT_MIN)) {
-        return INT_MIN;
-    }
-    return static_cast<int>(range);
-}
-
 // The same picture in every mode: the style must not tint the selected row's white glyph.
 QIcon navigationIcon(const char *path) {
     QIcon icon(QString::fromLatin1(path));
@@ -86,54 +54,41 @@ QIcon navigationIcon(const char *path) {
     return icon;
 }
 
-QString formatRange(double range) {
-    return QString::number(range, 'g', 6);
-}
-
 }  // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
-    m_link = LinkFactory::instance();
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_session(LinkFactory::instance()) {
     ui->setupUi(this);
-    startDiscovery();
+    wireSession();
+    m_session.startDiscovery();
     wireControls();
-    setUpWorkerThread();
     fillNavigationList();
     finishWidgets();
     loadSettings();
-
-    m_deviceMonitor = new DeviceMonitor(m_link, this);
-    connect(m_deviceMonitor, &DeviceMonitor::deviceChanged, this, &MainWindow::handleDeviceChange);
 }
 
 MainWindow::~MainWindow() {
     saveSettings();
-    m_worker.requestShutdown();
-    m_workerThread.quit();
-    m_workerThread.wait();
-    // The worker has ended, so nothing uses the link any more: give the device back.
-    if (m_connected) {
-        m_link->close(m_handle);
-    }
-    delete m_deviceMonitor;
-    m_deviceMonitor = nullptr;
+    // The session outlives the form by a moment while it stops the worker: nothing it reports may reach it.
+    m_session.disconnect(this);
     delete ui;
+    ui = nullptr;
 }
 
 // ---- Construction ----------------------------------------------------------------------------------------
 
 void MainWindow::wireControls() {
-    connect(ui->pushButton_maxsize, SIGNAL(clicked()), this, SLOT(handle_max_size_button_click()));
-    connect(ui->pushButton_minimize, SIGNAL(clicked()), this, SLOT(handle_mini_size_button_click()));
-    connect(ui->pushButton_close, SIGNAL(clicked()), this, SLOT(handle_close_button_click()));
-    connect(ui->pushButton_play, SIGNAL(clicked()), this, SLOT(handle_play_button_click()));
-    connect(ui->pushButton_savepath, SIGNAL(clicked()), this, SLOT(handle_save_path_button_click()));
-    connect(ui->pushButton_Connect, SIGNAL(clicked()), this, SLOT(handle_connect_button_click()));
-    connect(ui->pushButton_save, SIGNAL(clicked()), this, SLOT(handle_save_data_click()));
-    connect(ui->pushButton_cali, SIGNAL(clicked()), this, SLOT(handle_cali_data_click()));
-    connect(ui->pushButton_set, SIGNAL(clicked()), this, SLOT(handle_set_button_click()));
-    connect(ui->pushButton_full_on, SIGNAL(clicked()), this, SLOT(handle_set_full_on_click()));
-    connect(ui->pushButton_full_off, SIGNAL(clicked()), this, SLOT(handle_set_full_off_click()));
+    connect(ui->pushButton_maxsize, &QPushButton::clicked, this, &MainWindow::handle_max_size_button_click);
+    connect(ui->pushButton_minimize, &QPushButton::clicked, this, &MainWindow::handle_mini_size_button_click);
+    connect(ui->pushButton_close, &QPushButton::clicked, this, &MainWindow::handle_close_button_click);
+    connect(ui->pushButton_play, &QPushButton::clicked, this, &MainWindow::handle_play_button_click);
+    connect(ui->pushButton_savepath, &QPushButton::clicked, this, &MainWindow::handle_save_path_button_click);
+    connect(ui->pushButton_Connect, &QPushButton::clicked, this, &MainWindow::handle_connect_button_click);
+    connect(ui->pushButton_save, &QPushButton::clicked, this, &MainWindow::handle_save_data_click);
+    connect(ui->pushButton_cali, &QPushButton::clicked, this, &MainWindow::handle_cali_data_click);
+    connect(ui->pushButton_set, &QPushButton::clicked, this, &MainWindow::handle_set_button_click);
+    connect(ui->pushButton_full_on, &QPushButton::clicked, this, &MainWindow::handle_set_full_on_click);
+    connect(ui->pushButton_full_off, &QPushButton::clicked, this, &MainWindow::handle_set_full_off_click);
     connect(ui->checkBox_positive, &QCheckBox::toggled, this, [this](bool checked) {
         if (checked && ui->checkBox_negative->isChecked()) {
             ui->checkBox_negative->setChecked(false);
@@ -148,30 +103,42 @@ void MainWindow::wireControls() {
     connect(m_fpsTimer, &QTimer::timeout, this, &MainWindow::updateFPS);
     for (QRadioButton *button : {ui->radioButton_optional_gear, ui->radioButton_500, ui->radioButton_100,
                                  ui->radioButton_10, ui->radioButton_1}) {
-        connect(button, SIGNAL(toggled(bool)), this, SLOT(handle_radio_button_toggled(bool)));
+        connect(button, &QRadioButton::toggled, this, &MainWindow::handle_radio_button_toggled);
     }
-    connect(ui->pushButton_rotate, SIGNAL(clicked()), this, SLOT(handle_display_image_rotate()));
-    connect(ui->pushButton_mirrorHorizontal, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorHorizontal()));
-    connect(ui->pushButton_mirrorVertical, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorVertical()));
-    connect(ui->pushButton_voltage_about, SIGNAL(clicked()), this, SLOT(handle_voltage_about_button_click()));
-    m_batteryTimer.setInterval(batteryIntervalMs);
-    connect(&m_batteryTimer, &QTimer::timeout, this, &MainWindow::getBattery);
+    connect(ui->pushButton_rotate, &QPushButton::clicked, this, &MainWindow::handle_display_image_rotate);
+    connect(ui->pushButton_mirrorHorizontal, &QPushButton::clicked, this,
+            &MainWindow::handle_display_image_mirrorHorizontal);
+    connect(ui->pushButton_mirrorVertical, &QPushButton::clicked, this,
+            &MainWindow::handle_display_image_mirrorVertical);
+    connect(ui->pushButton_voltage_about, &QPushButton::clicked, this, &MainWindow::handle_voltage_about_button_click);
 }
 
-void MainWindow::setUpWorkerThread() {
-    m_worker.moveToThread(&m_workerThread);
-    connect(&m_workerThread, &QThread::started, &m_worker, &ReceiverThread::process);
-    connect(&m_worker, &ReceiverThread::sendImagetoMain, this, &MainWindow::receive_displayImage);
-    connect(&m_worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
-    connect(&m_worker, &ReceiverThread::savemessage, this, &MainWindow::handleSaveMessage);
-    connect(&m_worker, &ReceiverThread::onCellclicked, this, &MainWindow::handleCellClicked);
-    connect(&m_worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
-    connect(&m_worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
-    connect(&m_worker, &ReceiverThread::saveFailed, this, &MainWindow::handleSaveFailed);
-    m_workerThread.start();
-    // The worker is built paused already; this keeps it so whatever the thread's timing.
-    std::unique_lock lock(m_worker.m_mutex);
-    m_worker.m_paused = true;
+void MainWindow::wireSession() {
+    InstrumentSession *session = &m_session;
+    connect(session, &InstrumentSession::discoveryStarted, this, [this] { ui->comboBox->clear(); });
+    connect(session, &InstrumentSession::devicesListed, this, [this](const QStringList &serials) {
+        ui->comboBox->clear();
+        ui->comboBox->addItems(serials);
+    });
+    connect(session, &InstrumentSession::deviceInfoPending, this, [this](int seconds) {
+        ui->comboBox->clear();
+        ui->comboBox->addItem(QStringLiteral("Read information: %1 s").arg(seconds));
+    });
+    connect(session, &InstrumentSession::discoveryFailed, this, &MainWindow::showDiscoveryFailure);
+    connect(session, &InstrumentSession::connectFinished, this, &MainWindow::showConnectOutcome);
+    connect(session, &InstrumentSession::disconnected, this, &MainWindow::showDisconnected);
+    connect(session, &InstrumentSession::batteryRead, this, &MainWindow::showBattery);
+    connect(session, &InstrumentSession::settingFinished, this, [](bool acknowledged) {
+        UserDialogs::inform(acknowledged ? QStringLiteral("Setting successful.") : QStringLiteral("Setting failed"));
+    });
+    connect(session, &InstrumentSession::captureStarted, this, &MainWindow::showCaptureStarted);
+    connect(session, &InstrumentSession::captureStopped, this, &MainWindow::showCaptureStopped);
+    connect(session, &InstrumentSession::frameReady, this, &MainWindow::receive_displayImage);
+    connect(session, &InstrumentSession::pixelCurrent, this, &MainWindow::handleCellClicked);
+    connect(session, &InstrumentSession::fullOnCaptured, this, &MainWindow::handleSetMaxSuccess);
+    connect(session, &InstrumentSession::fullOffCaptured, this, &MainWindow::handleSetMinSuccess);
+    connect(session, &InstrumentSession::saveProgress, this, &MainWindow::handleSaveMessage);
+    connect(session, &InstrumentSession::saveFailed, this, &MainWindow::handleSaveFailed);
 }
 
 void MainWindow::fillNavigationList() {
@@ -219,136 +186,72 @@ void MainWindow::finishWidgets() {
 
 // ---- Discovery and connection ----------------------------------------------------------------------------
 
-void MainWindow::startDiscovery() {
-    ui->comboBox->clear();
-    auto *timer = new QTimer(this);
-    timer->setInterval(discoveryIntervalMs);
-    m_discoveryTicks = 0;
-    connect(timer, &QTimer::timeout, this, [this, timer] { discoveryTick(timer); });
-    timer->start();
-}
-
-void MainWindow::discoveryTick(QTimer *timer) {
-    const auto endRun = [timer] {
-        timer->stop();
-        timer->deleteLater();
-    };
-    // A failing driver may leave the count unwritten, so it must not start out as "no devices".
-    std::uint32_t count = std::numeric_limits<std::uint32_t>::max();
-    m_lastStatus = m_link->createDeviceInfoList(&count);
-    if (m_lastStatus != ft::Ok || count == 0) {
-        ui->comboBox->addItem(count == 0 ? QStringLiteral("No Devices")
-                                         : QStringLiteral("Failed to create device list"));
-        endRun();
-        return;
-    }
-    std::vector<DeviceInfo> devices;
-    m_lastStatus = m_link->getDeviceInfoList(devices, &count);
-    if (m_lastStatus != ft::Ok) {
-        ui->comboBox->addItem(QStringLiteral("Error retrieving device info"));
-        endRun();
-        return;
-    }
-    const bool complete =
-        std::all_of(devices.begin(), devices.end(), [](const DeviceInfo &d) { return !d.serialNumber.empty(); });
-    ui->comboBox->clear();
-    if (complete) {
-        for (const DeviceInfo &device : devices) {
-            ui->comboBox->addItem(QString::fromStdString(device.serialNumber));
-        }
-        endRun();
-        return;
-    }
-    ui->comboBox->addItem(QStringLiteral("Read information: %1 s").arg(m_discoveryTicks));
-    ++m_discoveryTicks;
-    if (m_discoveryTicks > maxDiscoveryTicks) {
-        ui->comboBox->addItem(QStringLiteral("Incomplete device info"));
-        endRun();
+void MainWindow::showDiscoveryFailure(InstrumentSession::DiscoveryFailure failure) {
+    switch (failure) {
+        case InstrumentSession::DiscoveryFailure::NoDevices:
+            ui->comboBox->addItem(QStringLiteral("No Devices"));
+            return;
+        case InstrumentSession::DiscoveryFailure::ListFailed:
+            ui->comboBox->addItem(QStringLiteral("Failed to create device list"));
+            return;
+        case InstrumentSession::DiscoveryFailure::InfoFailed:
+            ui->comboBox->addItem(QStringLiteral("Error retrieving device info"));
+            return;
+        case InstrumentSession::DiscoveryFailure::Incomplete:
+            ui->comboBox->addItem(QStringLiteral("Incomplete device info"));
+            return;
     }
 }
 
 void MainWindow::handle_connect_button_click() {
-    if (m_capturing) {
+    if (m_session.isCapturing()) {
         UserDialogs::inform(QStringLiteral("Device is running"));
         return;
     }
-    if (m_connected) {
-        ui->pushButton_Connect->setText(QStringLiteral("Connect"));
-        m_connected = false;
-        ui->widget_play->hide();
-        ui->widget_bat->hide();
-        closeLink(streamingGrace);
+    if (m_session.isConnected()) {
+        m_session.disconnectInstrument();
         return;
     }
-    connectDevice();
+    m_session.connectInstrument();
 }
 
-void MainWindow::connectDevice() {
-    ft::Handle handle = nullptr;
-    m_lastStatus = m_link->openEx(instrumentSerial, ft::OpenBySerialNumber, &handle);
-    if (m_lastStatus != ft::Ok) {
+void MainWindow::showConnectOutcome(InstrumentSession::ConnectOutcome outcome) {
+    if (outcome != InstrumentSession::ConnectOutcome::Connected) {
         UserDialogs::inform(QStringLiteral("No Device Connected"));
+        if (outcome == InstrumentSession::ConnectOutcome::HandshakeFailed) {
+            showConnected(false);
+        }
         return;
     }
-    m_handle = handle;
-    configureLink();
-    const auto &command = CommandProtocol::handshake;
-    m_lastStatus = CommandProtocol::writeFrame(*m_link, m_handle, command.data(), command.size());
-    if (!CommandProtocol::awaitAcknowledgement(*m_link, m_handle, CommandProtocol::handshakeAck,
-                                               CommandProtocol::handshakeBufferSize, CommandProtocol::handshakeWaitMs,
-                                               &m_lastStatus)) {
-        UserDialogs::inform(QStringLiteral("No Device Connected"));
-        ui->pushButton_Connect->setText(QStringLiteral("Connect"));
-        closeLink(std::chrono::milliseconds(0));
-        showDisconnected();
-        return;
+    showConnected(true);
+}
+
+void MainWindow::showConnected(bool connected) {
+    ui->pushButton_Connect->setText(connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    ui->widget_play->setVisible(connected);
+    ui->widget_bat->setVisible(connected);
+}
+
+void MainWindow::showDisconnected(InstrumentSession::DisconnectReason reason) {
+    showConnected(false);
+    switch (reason) {
+        case InstrumentSession::DisconnectReason::Requested:
+            return;
+        case InstrumentSession::DisconnectReason::Removed:
+            UserDialogs::inform(QStringLiteral("Device disconnected."));
+            return;
+        case InstrumentSession::DisconnectReason::ReadFailure:
+            UserDialogs::inform(QStringLiteral("Error Occurred."));
+            return;
     }
-    LogManager::logBytes(CommandProtocol::handshakeAck.data(), CommandProtocol::handshakeAck.size());
-    ui->pushButton_Connect->setText(QStringLiteral("Disconnect"));
-    m_worker.m_link = m_link;
-    m_worker.m_handle = m_handle;
-    m_connected = true;
-    ui->widget_play->show();
-    ui->widget_bat->show();
-    getBattery();
-    m_batteryTimer.start();
 }
 
-void MainWindow::configureLink() {
-    m_lastStatus = m_link->resetDevice(m_handle);
-    m_lastStatus = m_link->purge(m_handle, ft::PurgeRx | ft::PurgeTx);
-    m_lastStatus = m_link->setBitMode(m_handle, 0x00, ft::BitModeSyncFifo);
-    m_lastStatus = m_link->setUsbParameters(m_handle, 65536, 65536);
-    m_lastStatus = m_link->setFlowControl(m_handle, ft::FlowRtsCts, 0, 0);
-    m_lastStatus = m_link->setTimeouts(m_handle, 2000, 1000);
+void MainWindow::showBattery(int code) {
+    ui->widget_31->setFixedSize(CommandProtocol::batteryGaugeWidth(code), 10);
 }
 
-void MainWindow::closeLink(std::chrono::milliseconds grace) {
-    // The worker may still be polling (a frame in flight after a stop, or a device that went away):
-    // it leaves its streaming loop before the handle is released.
-    m_worker.leaveStreaming(grace);
-    m_lastStatus = m_link->close(m_handle);
-    m_handle = nullptr;
-    m_worker.m_handle = nullptr;
-}
-
-void MainWindow::showDisconnected() {
-    m_connected = false;
-    ui->widget_play->hide();
-    ui->widget_bat->hide();
-}
-
-void MainWindow::getBattery() {
-    // The battery timer keeps running after a connection ends; without a link there is nothing to ask.
-    if (!m_connected || m_capturing) {
-        return;
-    }
-    m_worker.leaveStreaming(streamingGrace);
-    const std::optional<int> code = CommandProtocol::queryBattery(*m_link, m_handle, &m_lastStatus);
-    if (!code) {
-        return;
-    }
-    ui->widget_31->setFixedSize(CommandProtocol::batteryGaugeWidth(*code), 10);
+void MainWindow::handleDeviceChange() {
+    m_session.handleDeviceChange();
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result) {
@@ -365,49 +268,17 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr
     return QMainWindow::nativeEvent(eventType, message, result);
 }
 
-void MainWindow::handleDeviceChange() {
-    startDiscovery();
-    // Only the instrument going away ends the connection; another device coming or going leaves it alone.
-    if (m_connected && !instrumentPresent()) {
-        runRemovalSequence();
-    }
-}
-
-bool MainWindow::instrumentPresent() {
-    std::uint32_t count = 0;
-    if (m_link->createDeviceInfoList(&count) != ft::Ok || count == 0) {
-        return false;
-    }
-    std::vector<DeviceInfo> devices;
-    if (m_link->getDeviceInfoList(devices, &count) != ft::Ok) {
-        return false;
-    }
-    return std::any_of(devices.begin(), devices.end(),
-                       [](const DeviceInfo &d) { return d.serialNumber == instrumentSerial; });
-}
-
-void MainWindow::runRemovalSequence() {
-    // The instrument is gone, so no frame will complete: end the capture here rather than wait for errors.
-    if (m_capturing) {
-        stopCapture();
-    }
-    ui->pushButton_Connect->setText(QStringLiteral("Connect"));
-    showDisconnected();
-    closeLink(std::chrono::milliseconds(0));
-    UserDialogs::inform(QStringLiteral("Device disconnected."));
-}
-
 // ---- Capture -----------------------------------------------------------------------------------------------
 
 void MainWindow::handle_play_button_click() {
-    if (!m_connected) {
+    if (!m_session.isConnected()) {
         UserDialogs::inform(QStringLiteral("No Devices Connected."));
         return;
     }
-    if (m_capturing) {
-        stopCapture();
+    if (m_session.isCapturing()) {
+        m_session.stopCapture();
     } else {
-        startCapture();
+        m_session.startCapture();
     }
 }
 
@@ -425,71 +296,38 @@ void MainWindow::setPlayLook(bool capturing) {
     }
 }
 
-void MainWindow::startCapture() {
+void MainWindow::showCaptureStarted() {
     setPlayLook(true);
-    LogManager::logMessage("Start Capture data.");
-    m_batteryTimer.stop();
-    m_worker.resume();
-    const ft::Handle handle = m_worker.m_handle;
-    CommandProtocol::writeFrame(*m_link, handle, m_worker.m_startCommand.data(), m_worker.m_startCommand.size());
-    QThread::msleep(100);
-    CommandProtocol::writeFrame(*m_link, handle, m_worker.m_frameRequest.data(), m_worker.m_frameRequest.size());
-    std::uint32_t rx = 0, tx = 0, event = 0;
-    m_lastStatus = m_link->getStatus(handle, &rx, &tx, &event);
-    m_worker.m_stopAfterFrame = false;
-    m_worker.m_capturing = true;
-    m_capturing = true;
     m_fpsTimer->start(fpsIntervalMs);
     ui->pushButton_set->setEnabled(false);
     ui->pushButton_set->setToolTip(QStringLiteral("Please stop collecting first!"));
 }
 
-void MainWindow::stopCapture() {
+void MainWindow::showCaptureStopped() {
     m_fpsTimer->stop();
-    if (m_workerThread.isRunning()) {
-        m_worker.pauseAfterFrame();
-    }
-    LogManager::logMessage("Stop Capture data.");
-    m_batteryTimer.start();
     setPlayLook(false);
-    m_capturing = false;
     ui->pushButton_set->setEnabled(true);
     ui->pushButton_set->setToolTip(QString());
 }
 
-void MainWindow::receive_errorOccurred(QString errormessage) {
-    qCDebug(lcWindow) << "Worker error:" << errormessage;
-    if (m_capturing) {
-        stopCapture();
-    }
-    if (m_connected) {
-        closeLink(std::chrono::milliseconds(0));
-    }
-    showDisconnected();
-    ui->pushButton_Connect->setText(QStringLiteral("Connect"));
-    UserDialogs::inform(QStringLiteral("Error Occurred."));
-}
-
 void MainWindow::handle_cali_data_click() {
-    if (!m_capturing) {
+    if (!m_session.isCapturing()) {
         UserDialogs::inform(QStringLiteral("Please Start capture first!"));
         return;
     }
-    const bool switchOn = !m_calibrationOn;
-    m_worker.m_calibrationOn = switchOn;
+    const bool switchOn = !m_session.isCalibrationOn();
+    m_session.setCalibrationOn(switchOn);
     ui->pushButton_full_on->setEnabled(switchOn);
     ui->pushButton_full_off->setEnabled(switchOn);
     ui->pushButton_cali->setText(switchOn ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
-    LogManager::logMessage(switchOn ? "Open calibration." : "Close Calibration.");
-    m_calibrationOn = switchOn;
 }
 
 void MainWindow::handle_set_full_on_click() {
-    m_worker.m_fullOnRequested = true;
+    m_session.requestFullOn();
 }
 
 void MainWindow::handle_set_full_off_click() {
-    m_worker.m_fullOffRequested = true;
+    m_session.requestFullOff();
 }
 
 void MainWindow::handleSetMaxSuccess() {
@@ -526,14 +364,8 @@ void MainWindow::handle_radio_button_toggled(bool checked) {
     }
 }
 
-void MainWindow::writeSettingsSummary(double range) {
-    m_settingsSummary = QStringLiteral("Current:%1\nVbias1:%2\nVbias2:%3\nVon:%4\nVoff:%5\n")
-                            .arg(formatRange(range), ui->lineEdit_vc->text(), ui->lineEdit_vd->text(),
-                                 ui->lineEdit_von->text(), ui->lineEdit_voff->text());
-}
-
 void MainWindow::handle_set_button_click() {
-    if (m_capturing) {
+    if (m_session.isCapturing()) {
         UserDialogs::inform(QStringLiteral("Setting is not available during data collection."));
         return;
     }
@@ -546,43 +378,14 @@ void MainWindow::handle_set_button_click() {
     if (ui->radioButton_optional_gear->isChecked()) {
         m_selectedCurrentRange = rangeFromText(ui->lineEdit_gear->text());
     }
-    if (const auto choice = IntegrationSearch::find(m_selectedCurrentRange)) {
-        m_integrationCount = choice->integrationCount;
-        m_gearCode = choice->gearCode;
-    } else {
-        std::cout << "No suitable integration time found within the specified range." << std::endl;
-    }
-    const int range = truncatedRange(m_selectedCurrentRange);
-    m_worker.m_currentRange = range;
-    m_worker.fillFullOnReference(static_cast<double>(range));
-
-    CommandProtocol::Parameters parameters;
-    parameters.integrationCount = static_cast<std::uint32_t>(m_integrationCount);
-    parameters.gearCode = m_gearCode;
-    parameters.vonCode = CommandProtocol::gateVoltageCode(CommandProtocol::voltsFromText(ui->lineEdit_von->text()));
-    parameters.voffCode = CommandProtocol::gateVoltageCode(CommandProtocol::voltsFromText(ui->lineEdit_voff->text()));
-    parameters.vbias1Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(ui->lineEdit_vc->text()));
-    parameters.vbias2Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(ui->lineEdit_vd->text()));
-    writeSettingsSummary(m_selectedCurrentRange);
-    m_worker.m_videoFps = IntegrationSearch::estimatedFrameRate(m_selectedCurrentRange);
-    parameters.positive = ui->checkBox_positive->isChecked();
-    m_worker.m_currentMode = parameters.positive;
-    m_settingsSummary +=
-        parameters.positive ? QStringLiteral("Model: positive \n") : QStringLiteral("Model: negative \n");
-
-    const CommandProtocol::ParameterCommand command = CommandProtocol::parameterCommand(parameters);
-    LogManager::logBytes(command.data(), command.size());
-    m_worker.leaveStreaming(streamingGrace);
-    m_lastStatus = CommandProtocol::writeFrame(*m_link, m_handle, command.data(), command.size());
-    if (!CommandProtocol::awaitAcknowledgement(*m_link, m_handle, CommandProtocol::parameterAck,
-                                               CommandProtocol::parameterBufferSize, CommandProtocol::parameterWaitMs,
-                                               &m_lastStatus)) {
-        UserDialogs::inform(QStringLiteral("Setting failed"));
-        return;
-    }
-    UserDialogs::inform(QStringLiteral("Setting successful."));
-    m_worker.m_integralCurrent = IntegrationSearch::capacitanceOfGear(m_gearCode);
-    m_worker.m_integralTime = m_integrationCount * IntegrationSearch::tickNs;
+    InstrumentSession::Setting setting;
+    setting.rangeNa = m_selectedCurrentRange;
+    setting.positive = ui->checkBox_positive->isChecked();
+    setting.von = ui->lineEdit_von->text();
+    setting.voff = ui->lineEdit_voff->text();
+    setting.vbias1 = ui->lineEdit_vc->text();
+    setting.vbias2 = ui->lineEdit_vd->text();
+    m_session.applySetting(setting);
 }
 
 // ---- Display -----------------------------------------------------------------------------------------------
@@ -615,7 +418,7 @@ void MainWindow::handle_display_image_mirrorVertical() {
 
 void MainWindow::SetClickedLocate(int x, int y) {
     ui->label_clicked_locate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(x).arg(y));
-    m_worker.m_selectedIndex = y * 64 + x;
+    m_session.selectPixel(x, y);
 }
 
 void MainWindow::handleCellClicked(double current) {
@@ -625,7 +428,7 @@ void MainWindow::handleCellClicked(double current) {
 // ---- Title bar and small dialogs ---------------------------------------------------------------------------
 
 void MainWindow::handle_close_button_click() {
-    if (m_capturing) {
+    if (m_session.isCapturing()) {
         UserDialogs::inform(QStringLiteral("Please stop the test first."), UserDialogs::Look::Framed);
         return;
     }
@@ -660,91 +463,51 @@ void MainWindow::handle_save_path_button_click() {
 }
 
 void MainWindow::handle_voltage_about_button_click() {
-    auto *dialog = new VoltageDetails(this);
-    UserDialogs::runModal(*dialog);
+    // One dialog for the window's lifetime, shown again on every click.
+    if (m_voltageDetails == nullptr) {
+        m_voltageDetails = new VoltageDetails(this);
+    }
+    UserDialogs::runModal(*m_voltageDetails);
 }
 
 // ---- Saving ------------------------------------------------------------------------------------------------
 
-QString MainWindow::uniqueRunName(const QString &directory, const QString &name) const {
-    const QDir dir(directory);
-    if (!dir.exists(name)) {
-        return name;
-    }
-    for (int counter = 1;; ++counter) {
-        const QString candidate = QStringLiteral("%1_%2").arg(name).arg(counter);
-        if (!dir.exists(candidate)) {
-            return candidate;
-        }
-    }
-}
-
-void MainWindow::writeParameterFile(const QString &path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
-        qWarning() << "Could not open file for writing:" << path;
-        return;
-    }
-    file.write(m_settingsSummary.toUtf8());
-    file.close();
-    qDebug() << "Data saved to" << path;
-}
-
 void MainWindow::handle_save_data_click() {
-    if (!m_capturing) {
-        UserDialogs::inform(QStringLiteral("Please start collecting data"));
-        return;
-    }
-    const int frames = ui->comboBox_saveframes->currentText().toInt();
-    if (frames > maxSaveFrames) {
-        UserDialogs::inform(QStringLiteral("The input value cannot exceed 1000! "));
-        return;
-    }
-    // A run of no frames would never complete and would record without end.
-    if (frames < 1) {
-        UserDialogs::inform(QStringLiteral("The input value cannot be less than 1! "));
-        return;
-    }
-    // A new run in the middle of one would mix the two runs' frames and files.
-    if (m_worker.saveInProgress()) {
-        UserDialogs::inform(QStringLiteral("Please wait until the current save has finished."));
-        return;
-    }
-    const QString directory = ui->lineEdit_savepath->text();
-    // Without a directory every path would start at the file system's root.
-    if (directory.trimmed().isEmpty()) {
-        UserDialogs::inform(QStringLiteral("Please select a valid path"));
-        return;
-    }
-    QDir().mkpath(directory);
-    const QString runName = uniqueRunName(directory, ui->lineEdit_savename->text());
-    const QString runDirectory = QStringLiteral("%1/%2").arg(directory, runName);
-    QDir().mkpath(runDirectory);
-
-    m_worker.m_recordedCurrents.clear();
-    m_worker.m_recordedGrays.clear();
-    m_worker.m_saveFrames = frames;
-    m_worker.m_savePath = directory;
-    m_worker.m_saveName = runName;
-    m_runFrames = frames;
-    if (ui->checkBox_data->isChecked()) {
-        m_worker.m_saveData = true;
-    }
-    if (ui->checkBox_picture->isChecked()) {
-        m_worker.m_savePicture = true;
-    }
-    if (ui->checkBox_video->isChecked()) {
-        m_worker.m_saveVideo = true;
-    }
-    m_worker.m_recording = true;
-    writeParameterFile(QStringLiteral("%1/%2_SetParameterData.txt").arg(runDirectory, runName));
+    InstrumentSession::SaveRequest request;
+    request.directory = ui->lineEdit_savepath->text();
+    request.name = ui->lineEdit_savename->text();
+    request.frames = ui->comboBox_saveframes->currentText().toInt();
+    request.data = ui->checkBox_data->isChecked();
+    request.pictures = ui->checkBox_picture->isChecked();
+    request.video = ui->checkBox_video->isChecked();
+    showSaveRefusal(m_session.startSave(request));
 }
 
-void MainWindow::handleSaveMessage(int index) {
-    if (m_runFrames < 1) {
-        return;
+void MainWindow::showSaveRefusal(InstrumentSession::SaveRefusal refusal) {
+    using Refusal = InstrumentSession::SaveRefusal;
+    switch (refusal) {
+        case Refusal::None:
+            return;
+        case Refusal::NotCapturing:
+            UserDialogs::inform(QStringLiteral("Please start collecting data"));
+            return;
+        case Refusal::TooManyFrames:
+            UserDialogs::inform(QStringLiteral("The input value cannot exceed 1000! "));
+            return;
+        case Refusal::TooFewFrames:
+            UserDialogs::inform(QStringLiteral("The input value cannot be less than 1! "));
+            return;
+        case Refusal::SaveRunning:
+            UserDialogs::inform(QStringLiteral("Please wait until the current save has finished."));
+            return;
+        case Refusal::NoDirectory:
+            UserDialogs::inform(QStringLiteral("Please select a valid path"));
+            return;
     }
-    const double percent = static_cast<double>(index) / m_runFrames * 100;
+}
+
+void MainWindow::handleSaveMessage(int frames, int total) {
+    const double percent = static_cast<double>(frames) / total * 100;
     ui->progressBar->setValue(static_cast<int>(percent));
     ui->label_savestate->setText(QString::number(std::round(percent), 'g', 6) + QStringLiteral("%"));
     if (percent == 100) {
@@ -779,15 +542,18 @@ void MainWindow::loadSettings() {
             m_selectedCurrentRange = range;
         }
     }
-    writeSettingsSummary(m_selectedCurrentRange);
+    QString summary =
+        InstrumentSession::settingsSummary(m_selectedCurrentRange, ui->lineEdit_vc->text(), ui->lineEdit_vd->text(),
+                                           ui->lineEdit_von->text(), ui->lineEdit_voff->text());
     if (isTrue("checkBox_negative")) {
         ui->checkBox_negative->setChecked(true);
-        m_settingsSummary += QStringLiteral("Model : negative");
+        summary += QStringLiteral("Model : negative");
     }
     if (isTrue("checkBox_positive")) {
         ui->checkBox_positive->setChecked(true);
-        m_settingsSummary += QStringLiteral("Model : positive");
+        summary += QStringLiteral("Model : positive");
     }
+    m_session.setSettingsSummary(summary);
     if (isTrue("radioButton_optional_gear")) {
         ui->radioButton_optional_gear->setChecked(true);
     }

@@ -21,6 +21,13 @@ void settle(int milliseconds) {
     QTest::qWait(milliseconds);
 }
 
+// The session's exchanges wait on timers: let them finish before the next step.
+void waitForSession(MainWindow &window) {
+    if (!QTest::qWaitFor([&window] { return window.session().isIdle(); }, 10000)) {
+        qFatal("The session is still busy after 10 s");
+    }
+}
+
 void shoot(MainWindow &window, const QString &directory, const QString &name) {
     window.grab().save(QStringLiteral("%1/%2.png").arg(directory, name));
 }
@@ -50,6 +57,7 @@ int main(int argc, char *argv[]) {
         shoot(window, out, "01-start");
 
         window.handle_connect_button_click();
+        waitForSession(window);
         ui->listWidget->setCurrentRow(1);
         ui->radioButton_100->setChecked(true);
         ui->lineEdit_von->setText("10");
@@ -57,10 +65,12 @@ int main(int argc, char *argv[]) {
         ui->lineEdit_vc->setText("0");
         ui->lineEdit_vd->setText("0");
         window.handle_set_button_click();
+        waitForSession(window);
         settle(200);
         shoot(window, out, "02-connected-and-set");
 
         window.handle_play_button_click();
+        waitForSession(window);
         emit window.imageView()->click_coor(40, 24);
         settle(2500);
         ui->listWidget->setCurrentRow(2);
@@ -91,6 +101,7 @@ int main(int argc, char *argv[]) {
         shoot(window, out, "05-saved");
 
         window.handle_play_button_click();
+        waitForSession(window);
         settle(200);
     }
     UserDialogs::clearHandler();

@@ -47,8 +47,20 @@ public:
     bool control(const char *line) { return m_link ? m_link->applyControlCommand(line) : m_control(line); }
     QString lastMessage() const { return messages.isEmpty() ? QString() : messages.last(); }
 
+    // Waits until the window's session has run every operation asked of it (exchanges wait on timers).
+    static void settle(MainWindow &window) {
+        if (!QTest::qWaitFor([&window] { return window.session().isIdle(); }, 10000)) {
+            QFAIL("the session is still busy after 10 s");
+        }
+    }
+    // Presses a button by its slot and waits for what it asked of the session.
+    static void press(MainWindow &window, void (MainWindow::*slot)()) {
+        (window.*slot)();
+        settle(window);
+    }
+
     static bool connectWindow(MainWindow &window) {
-        window.handle_connect_button_click();
+        press(window, &MainWindow::handle_connect_button_click);
         return window.isConnected();
     }
 
@@ -65,7 +77,7 @@ public:
         if (positive) {
             ui->checkBox_negative->setChecked(false);
         }
-        window.handle_set_button_click();
+        press(window, &MainWindow::handle_set_button_click);
     }
 
     QStringList messages;

@@ -3,11 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstring>
-
-#include <QThread>
-
-#include "UsbFifoLink.h"
 
 namespace {
 
@@ -21,18 +16,6 @@ int voltageCode(double x) {
 void putVoltage(CommandProtocol::ParameterCommand &frame, std::size_t at, int code) {
     frame[at] = static_cast<std::uint8_t>((code >> 8) & 0xFF);
     frame[at + 1] = static_cast<std::uint8_t>(code & 0xFF);
-}
-
-// Reads whatever is waiting (never more than the buffer holds) into the start of `buffer`.
-ft::Status readWaiting(UsbFifoLink &link, ft::Handle handle, std::vector<std::uint8_t> &buffer, std::uint32_t *got) {
-    std::uint32_t rx = 0, tx = 0, event = 0;
-    *got = 0;
-    ft::Status status = link.getStatus(handle, &rx, &tx, &event);
-    if (status != ft::Ok || rx == 0) {
-        return status;
-    }
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(rx, buffer.size()));
-    return link.read(handle, buffer.data(), wanted, got);
 }
 
 }  // namespace
@@ -80,34 +63,10 @@ int CommandProtocol::batteryGaugeWidth(int batteryCode) {
     return static_cast<int>((volts - 1.65) / (2.075 - 1.65) * 16);
 }
 
-bool CommandProtocol::awaitAcknowledgement(UsbFifoLink &link, ft::Handle handle, const Command &expected,
-                                           std::size_t bufferSize, int waitMs, ft::Status *lastStatus) {
-    std::vector<std::uint8_t> buffer(std::max<std::size_t>(bufferSize, expected.size()), 0);
-    for (int miss = 0; miss < acknowledgementReads; ++miss) {
-        std::uint32_t got = 0;
-        *lastStatus = readWaiting(link, handle, buffer, &got);
-        if (std::memcmp(buffer.data(), expected.data(), expected.size()) == 0) {
-            return true;
-        }
-        QThread::msleep(static_cast<unsigned long>(waitMs));
-    }
-    return false;
+bool CommandProtocol::startsWith(const std::vector<std::uint8_t> &reply, const Command &expected) {
+    return reply.size() >= expected.size() && std::equal(expected.begin(), expected.end(), reply.begin());
 }
 
-std::optional<int> CommandProtocol::queryBattery(UsbFifoLink &link, ft::Handle handle, ft::Status *lastStatus) {
-    *lastStatus = writeFrame(link, handle, batteryQuery.data(), batteryQuery.size());
-    QThread::msleep(100);
-    std::vector<std::uint8_t> buffer(10, 0);
-    std::uint32_t got = 0;
-    *lastStatus = readWaiting(link, handle, buffer, &got);
-    if (got == 0) {
-        return std::nullopt;
-    }
-    return buffer[4] * 256 + buffer[5];
-}
-
-ft::Status CommandProtocol::writeFrame(UsbFifoLink &link, ft::Handle handle, const std::uint8_t *bytes,
-                                       std::size_t count) {
-    std::uint32_t written = 0;
-    return link.write(handle, bytes, static_cast<std::uint32_t>(count), &written);
+int CommandProtocol::batteryCode(const std::vector<std::uint8_t> &reply) {
+    return reply.size() < 6 ? 0 : reply[4] * 256 + reply[5];
 }

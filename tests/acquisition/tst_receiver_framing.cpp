@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "FrameCutter.h"
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 
@@ -90,7 +91,7 @@ void TestReceiverFraming::cut() {
     std::vector<unsigned char> buffer(stream.begin(), stream.end());
     std::vector<unsigned char> frame(kRecordLength, 0xEE);
 
-    QCOMPARE(ReceiverThread::cutFrame(buffer, sync, frame), expectFrame);
+    QCOMPARE(FrameCutter::cut(buffer, sync, frame), expectFrame);
     QVERIFY(buffer.empty());
     if (expectFrame) {
         QVERIFY(std::equal(frame.begin(), frame.begin() + 8192, stream.begin() + framePosition));
@@ -108,7 +109,7 @@ void TestReceiverFraming::cutAlwaysEmptiesTheStream() {
     std::vector<unsigned char> stream(record.begin(), record.end());
     const std::size_t capacity = stream.capacity();
     std::vector<unsigned char> frame(kRecordLength, 0);
-    QVERIFY(ReceiverThread::cutFrame(stream, sync, frame));
+    QVERIFY(FrameCutter::cut(stream, sync, frame));
     QVERIFY(stream.empty());
     QCOMPARE(stream.capacity(), capacity);
     QCOMPARE(PixelConversion::codeAt(frame.data(), 4095), patternCode(4095));

@@ -12,17 +12,11 @@
 
 #include <QElapsedTimer>
 #include <QLibrary>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "D2xxLibraryLink.h"
 #include "LinkFactory.h"
-#include "MainWindow.h"
-#include "ReceiverThread.h"
 #include "UnavailableLink.h"
-#include "UserDialogs.h"
-#include "ui_MainWindow.h"
 
 namespace {
 
@@ -324,53 +318,6 @@ private slots:
         // The read ran to its end before the library's handle was closed under it.
         QCOMPARE(readStatus.load(), ft::Ok);
         QVERIFY2(closeTook >= 150, qPrintable(QStringLiteral("close took %1 ms").arg(closeTook)));
-    }
-
-    // --- The program on the library -----------------------------------------------------------------------
-
-    void theWindowConnectsSetsAndCapturesThroughTheLibrary() {
-        QTemporaryDir settings;
-        QVERIFY(settings.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-        QStringList messages;
-        UserDialogs::setHandler({[&messages](const QString &text) {
-                                     messages << text;
-                                     return false;
-                                 },
-                                 QString()});
-        LinkFactory::setInstance(std::move(m_link));
-        {
-            MainWindow window;
-            Ui::MainWindow *ui = window.form();
-            window.show();
-            int pictures = 0;
-            connect(&window.worker(), &ReceiverThread::sendImagetoMain, this, [&pictures] { ++pictures; });
-
-            QTRY_COMPARE(ui->comboBox->itemText(0), QStringLiteral("VANTIKO"));
-            window.handle_connect_button_click();
-            QVERIFY2(window.isConnected(), qPrintable(messages.join(QLatin1Char('|'))));
-
-            ui->radioButton_100->setChecked(true);
-            ui->lineEdit_von->setText(QStringLiteral("10"));
-            ui->lineEdit_voff->setText(QStringLiteral("-5"));
-            ui->lineEdit_vc->setText(QStringLiteral("0"));
-            ui->lineEdit_vd->setText(QStringLiteral("0"));
-            ui->checkBox_positive->setChecked(true);
-            window.handle_set_button_click();
-            QCOMPARE(messages.value(messages.size() - 1), QStringLiteral("Setting successful."));
-
-            window.handle_play_button_click();
-            QVERIFY(window.isCapturing());
-            QTRY_VERIFY_WITH_TIMEOUT(pictures >= 5, 5000);
-            window.handle_play_button_click();
-            QVERIFY(!window.isCapturing());
-            window.handle_connect_button_click();
-            QVERIFY(!window.isConnected());
-        }
-        LinkFactory::setInstance(nullptr);
-        UserDialogs::clearHandler();
-        QVERIFY2(!messages.contains(QStringLiteral("Error Occurred.")), qPrintable(messages.join(QLatin1Char('|'))));
     }
 };
 

@@ -1,9 +1,7 @@
-#include <QElapsedTimer>
 #include <QTest>
 
 #include "CommandProtocol.h"
 #include "IntegrationSearch.h"
-#include "ScriptedLink.h"
 
 using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
@@ -128,48 +126,17 @@ private slots:
         QCOMPARE(CommandProtocol::batteryGaugeWidth(code), width);
     }
 
-    void acknowledgementFoundOnALaterRead() {
-        ScriptedLink link;
-        link.queue(toBytes(CommandProtocol::parameterAck), 3);
-        ft::Status status = ft::OtherError;
-        QVERIFY(CommandProtocol::awaitAcknowledgement(link, &link, CommandProtocol::parameterAck, 256, 1, &status));
-        QCOMPARE(status, ft::Ok);
-        QCOMPARE(link.statusCalls(), 4);
-    }
-
-    void strayByteAheadOfTheAcknowledgementFailsAfterTenReads() {
-        ScriptedLink link;
+    void replyRecognition() {
+        const Bytes ack = toBytes(CommandProtocol::parameterAck);
+        Bytes longer = ack;
+        longer.insert(longer.end(), {0x01, 0x02});
+        QVERIFY(CommandProtocol::startsWith(longer, CommandProtocol::parameterAck));
         Bytes shifted{0x00};
-        const Bytes ack = toBytes(CommandProtocol::handshakeAck);
         shifted.insert(shifted.end(), ack.begin(), ack.end());
-        link.queue(shifted);
-        ft::Status status = ft::OtherError;
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(!CommandProtocol::awaitAcknowledgement(link, &link, CommandProtocol::handshakeAck,
-                                                       CommandProtocol::handshakeBufferSize, 5, &status));
-        QCOMPARE(link.statusCalls(), 10);
-        QCOMPARE(link.reads(), 1);       // the queue is empty after the first read
-        QVERIFY(clock.elapsed() >= 50);  // ten waits, the last one after the tenth miss
-    }
-
-    void batteryReply() {
-        ScriptedLink link;
-        link.queue(bytesOf("FF CC A0 04 08 FC 00 0D"));
-        ft::Status status = ft::OtherError;
-        QCOMPARE(CommandProtocol::queryBattery(link, &link, &status), std::optional<int>(0x08FC));
-        QCOMPARE(link.writes().size(), 1u);
-        QCOMPARE(link.writes()[0], toBytes(CommandProtocol::batteryQuery));
-    }
-
-    void shortBatteryReplyReadsZeroAndNoReplyReadsNothing() {
-        ScriptedLink shortReply;
-        shortReply.queue(bytesOf("FF CC A0 04"));
-        ft::Status status = ft::OtherError;
-        QCOMPARE(CommandProtocol::queryBattery(shortReply, &shortReply, &status), std::optional<int>(0));
-
-        ScriptedLink silent;
-        QCOMPARE(CommandProtocol::queryBattery(silent, &silent, &status), std::nullopt);
+        QVERIFY(!CommandProtocol::startsWith(shifted, CommandProtocol::parameterAck));
+        QVERIFY(!CommandProtocol::startsWith(Bytes(ack.begin(), ack.end() - 1), CommandProtocol::parameterAck));
+        QCOMPARE(CommandProtocol::batteryCode(bytesOf("FF CC A0 04 08 FC 00 0D 00 00")), 0x08FC);
+        QCOMPARE(CommandProtocol::batteryCode(bytesOf("FF CC A0 04")), 0);
     }
 };
 

@@ -33,7 +33,7 @@ bool frameShown(MainWindow &window) {
 }
 
 void startCaptureAndWaitForFrames(MainWindow &window) {
-    window.handle_play_button_click();
+    WindowFixture::press(window, &MainWindow::handle_play_button_click);
     QVERIFY(window.isCapturing());
     QTRY_VERIFY(frameShown(window));
 }
@@ -122,10 +122,11 @@ private slots:
         WindowFixture fixture;
         MainWindow window;
         QVERIFY(WindowFixture::connectWindow(window));
-        window.handle_connect_button_click();
+        WindowFixture::press(window, &MainWindow::handle_connect_button_click);
         QVERIFY(!window.isConnected());
         const auto commandsBefore = fixture.instrument().receivedCommands().size();
-        window.getBattery();
+        window.session().readBattery();
+        WindowFixture::settle(window);
         QCOMPARE(fixture.instrument().receivedCommands().size(), commandsBefore);
     }
 
@@ -200,16 +201,16 @@ private slots:
         QCOMPARE(fixture.lastMessage(), QStringLiteral("input fields are empty"));
         startCaptureAndWaitForFrames(window);
         QVERIFY(!window.form()->pushButton_set->isEnabled());
-        window.handle_set_button_click();
+        WindowFixture::press(window, &MainWindow::handle_set_button_click);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting is not available during data collection."));
-        window.handle_play_button_click();
+        WindowFixture::press(window, &MainWindow::handle_play_button_click);
         QVERIFY(window.form()->pushButton_set->isEnabled());
     }
 
     void refusalsWithoutACapture() {
         WindowFixture fixture;
         MainWindow window;
-        window.handle_play_button_click();
+        WindowFixture::press(window, &MainWindow::handle_play_button_click);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Devices Connected."));
         window.handle_cali_data_click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please Start capture first!"));

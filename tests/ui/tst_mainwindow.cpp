@@ -156,14 +156,14 @@ private slots:
         QVERIFY(window.isVisible());
 
         QVERIFY(WindowFixture::connectWindow(window));
-        window.handle_play_button_click();
+        WindowFixture::press(window, &MainWindow::handle_play_button_click);
         QVERIFY(window.isCapturing());
         fixture.answer = true;
         window.handle_close_button_click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please stop the test first."));
         QVERIFY(window.isVisible());
 
-        window.handle_play_button_click();
+        WindowFixture::press(window, &MainWindow::handle_play_button_click);
         window.handle_close_button_click();
         QVERIFY(!window.isVisible());
     }
@@ -218,7 +218,7 @@ private slots:
         WindowFixture fixture;
         auto window = std::make_unique<MainWindow>();
         QVERIFY(WindowFixture::connectWindow(*window));
-        window->handle_play_button_click();
+        WindowFixture::press(*window, &MainWindow::handle_play_button_click);
         QTRY_VERIFY(!window->imageView()->label()->pixmap().isNull());
         QSignalSpy finished(&window->worker(), &ReceiverThread::finished);
         window.reset();  // returns only once the worker thread has been stopped and joined

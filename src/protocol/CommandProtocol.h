@@ -8,13 +8,9 @@
 
 #include <QString>
 
-#include "FtTypes.h"
-
-class UsbFifoLink;
-
 // The instrument's command frames: FF, direction marker, opcode group, sub-code, 16-bit big-endian field,
-// payload, check byte (low 8 bits of the sum of all earlier bytes), end byte 0D. Pure byte building here;
-// the two exchanges at the bottom are the only parts that touch the link.
+// payload, check byte (low 8 bits of the sum of all earlier bytes), end byte 0D; and the replies to them.
+// Pure byte building and recognition: the exchanges that carry them live with the instrument session.
 class CommandProtocol {
 public:
     using Command = std::array<std::uint8_t, 8>;
@@ -54,20 +50,18 @@ public:
     // Battery code (bytes 4 and 5 of the reply) to the gauge's width in pixels (0 ... 16).
     static int batteryGaugeWidth(int batteryCode);
 
-    // Writes nothing; reads the waiting bytes into a zero-filled buffer of `bufferSize` up to ten times,
-    // `waitMs` apart, until bytes 0-7 equal `expected`. Each read stores from the start of the buffer.
-    // Every link status is stored in *lastStatus.
-    static bool awaitAcknowledgement(UsbFifoLink &link, ft::Handle handle, const Command &expected,
-                                     std::size_t bufferSize, int waitMs, ft::Status *lastStatus);
-    // Writes the battery query, waits 100 ms and reads the reply once. Empty when nothing came back;
-    // otherwise byte 4 x 256 + byte 5 of the zero-filled reply buffer.
-    static std::optional<int> queryBattery(UsbFifoLink &link, ft::Handle handle, ft::Status *lastStatus);
-    // Writes a whole frame; the status is returned, the written count ignored.
-    static ft::Status writeFrame(UsbFifoLink &link, ft::Handle handle, const std::uint8_t *bytes, std::size_t count);
+    // Whether a reply buffer starts with `expected` (an acknowledgement is recognised only at the start).
+    static bool startsWith(const std::vector<std::uint8_t> &reply, const Command &expected);
+    // The battery code of a zero-filled reply buffer of at least 6 bytes: byte 4 x 256 + byte 5.
+    static int batteryCode(const std::vector<std::uint8_t> &reply);
 
     static constexpr int handshakeBufferSize = 10;
     static constexpr int handshakeWaitMs = 100;
     static constexpr int parameterBufferSize = 256;
     static constexpr int parameterWaitMs = 50;
     static constexpr int acknowledgementReads = 10;
+    static constexpr int batteryReplyBufferSize = 10;
+    static constexpr int batteryWaitMs = 100;
+    // Between the start command and the first frame request.
+    static constexpr int startToRequestMs = 100;
 };

@@ -19,6 +19,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include "CommandProtocol.h"
 #include "OneDeviceLink.h"
 #include "ReceiverThread.h"
 
@@ -239,18 +240,14 @@ public:
 
     void start() { m_thread.start(); }
 
-    void attach(UsbFifoLink *link, ft::Handle handle) {
-        m_worker.m_link = link;
-        m_worker.m_handle = handle;
-    }
+    void attach(UsbFifoLink *link, ft::Handle handle) { m_worker.attachLink(link, handle); }
 
     // The capture start: wake the loop, start command, first request, then stream.
     void beginCapture() {
         m_worker.resume();
-        writeCommand(m_worker.m_startCommand.data());
-        writeCommand(m_worker.m_frameRequest.data());
-        m_worker.m_stopAfterFrame = false;
-        m_worker.m_capturing = true;
+        writeCommand(CommandProtocol::start.data());
+        writeCommand(CommandProtocol::frameRequest.data());
+        m_worker.beginStreaming();
     }
 
     // The capture stop: the frame in progress completes and the stop command goes out.

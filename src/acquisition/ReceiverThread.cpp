@@ -9,25 +9,25 @@
 
 #include "AppSettings.h"
 #include "CalibrationReducer.h"
+#include "CommandProtocol.h"
 #include "CsvExport.h"
+#include "FrameCutter.h"
 #include "ParallelPixelLoop.h"
 #include "UsbFifoLink.h"
+#include "WireFormat.h"
 #include "WorkerLog.h"
 
 namespace {
 
-// A frame record: six header bytes, 8192 pixel bytes, two closing bytes.
-constexpr int kRecordLength = 8200;
-constexpr std::size_t kFrameBytes = 8192;
-constexpr int kImageSide = 64;
+constexpr auto kRecordLength = static_cast<std::int32_t>(wire::recordLength);
+constexpr std::size_t kFrameBytes = wire::frameBytes;
+constexpr int kImageSide = wire::imageSide;
 
 // Read failures in a row (across frames) after which the window hears of it.
 constexpr int kReadFailureLimit = 10;
 constexpr unsigned long kFailedReadPauseMs = 100;
 // While resumed but not yet told to capture, the loop checks again after this pause.
 constexpr unsigned long kIdlePauseMs = 1;
-
-constexpr unsigned char kStopCommand[8] = {0xFF, 0xAA, 0xA0, 0x02, 0x00, 0x00, 0x4B, 0x0D};
 
 const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 const QString kReadFailureText = QStringLiteral("Failed to get device status");
@@ -172,26 +172,6 @@ void ReceiverThread::completeRecording() {
     m_recording = false;
 }
 
-// --- Framing ------------------------------------------------------------------------------------------------
-
-bool ReceiverThread::cutFrame(std::vector<unsigned char> &stream, const std::vector<unsigned char> &syncPattern,
-                              std::vector<unsigned char> &frame) {
-    bool cut = false;
-    if (!syncPattern.empty()) {
-        const auto header = std::search(stream.begin(), stream.end(), syncPattern.begin(), syncPattern.end());
-        if (header != stream.end()) {
-            const auto pixels = header + static_cast<std::ptrdiff_t>(syncPattern.size());
-            if (static_cast<std::size_t>(stream.end() - pixels) >= kFrameBytes && frame.size() >= kFrameBytes) {
-                std::copy_n(pixels, kFrameBytes, frame.begin());
-                cut = true;
-            }
-        }
-    }
-    // The instrument sends nothing more until asked, so nothing in the buffer belongs to a later frame.
-    stream.clear();
-    return cut;
-}
-
 // --- Calibration --------------------------------------------------------------------------------------------
 
 void ReceiverThread::setMax(const std::vector<unsigned char> &frame) {
@@ -330,6 +310,39 @@ void ReceiverThread::pauseAfterFrame() {
     m_paused = true;
 }
 
+void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
+    m_link = link;
+    m_handle = handle;
+}
+
+void ReceiverThread::beginStreaming() {
+    m_stopAfterFrame = false;
+    m_capturing = true;
+}
+
+void ReceiverThread::setIntegration(double integrationTimeNs, double capacitancePf) {
+    m_integralTime = integrationTimeNs;
+    m_integralCurrent = capacitancePf;
+}
+
+void ReceiverThread::setCurrentRange(int rangeNa) {
+    m_currentRange = rangeNa;
+    fillFullOnReference(static_cast<double>(rangeNa));
+}
+
+void ReceiverThread::startSaveRun(const SaveRun &run) {
+    m_recordedCurrents.clear();
+    m_recordedGrays.clear();
+    m_saveFrames = run.frames;
+    m_savePath = run.directory;
+    m_saveName = run.name;
+    // The media flags go up before the recording flag: a media run starts only on a frame that records.
+    m_saveData = run.data;
+    m_savePicture = run.pictures;
+    m_saveVideo = run.video;
+    m_recording = true;
+}
+
 void ReceiverThread::requestShutdown() {
     m_stopAfterFrame = true;
     {
@@ -417,7 +430,7 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
 }
 
 void ReceiverThread::handleRecord(LoopState &state) {
-    if (cutFrame(state.stream, m_syncPattern, state.frame)) {
+    if (FrameCutter::cut(state.stream, m_syncPattern, state.frame)) {
         processFrame(state);
     } else {
         qCDebug(lcReceiver) << "Record without a complete frame discarded";
@@ -524,12 +537,12 @@ void ReceiverThread::writeNextCommand() {
     std::uint32_t written = 0;
     if (m_stopAfterFrame.load()) {
         if (link != nullptr) {
-            link->write(handle, kStopCommand, sizeof kStopCommand, &written);
+            link->write(handle, CommandProtocol::stop.data(), CommandProtocol::stop.size(), &written);
         }
         m_capturing = false;
         return;
     }
     if (link != nullptr) {
-        link->write(handle, m_frameRequest.data(), static_cast<std::uint32_t>(m_frameRequest.size()), &written);
+        link->write(handle, CommandProtocol::frameRequest.data(), CommandProtocol::frameRequest.size(), &written);
     }
 }

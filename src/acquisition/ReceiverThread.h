@@ -19,6 +19,7 @@
 #include "FtTypes.h"
 #include "MediaSaver.h"
 #include "PixelConversion.h"
+#include "WireFormat.h"
 
 class UsbFifoLink;
 
@@ -42,13 +43,6 @@ public:
     // Renders the first 8192 bytes of `frame` as a 64 x 64 Grayscale8 picture; records it while a save runs.
     QImage renderFrame(const std::vector<unsigned char> &frame);
 
-    // --- Framing ----------------------------------------------------------------------------------------
-    // Finds the leftmost record header in `stream`, copies the 8192 pixel bytes behind it into `frame` and
-    // clears `stream`. Returns false (frame untouched, `stream` still cleared) when there is no header or
-    // fewer than 8192 bytes follow it.
-    static bool cutFrame(std::vector<unsigned char> &stream, const std::vector<unsigned char> &syncPattern,
-                         std::vector<unsigned char> &frame);
-
     // --- Calibration steps (worker thread; public so tests can drive them) --------------------------------
     void setMax(const std::vector<unsigned char> &frame);
     void setMin(const std::vector<unsigned char> &frame);
@@ -58,6 +52,34 @@ public:
     static void writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
                                const QStringList &timestamps);
     static void writeReferenceCsv(const QString &path, const std::vector<double> &reference);
+
+    // --- Driving the worker (the session's thread) ------------------------------------------------------------
+    // The link the loop reads from and writes to, and the handle of the open device; null detaches.
+    void attachLink(UsbFifoLink *link, ft::Handle handle);
+    // After resume() and the start command and first request: the loop starts reading records.
+    void beginStreaming();
+    // The conversion of codes into currents: the polarity, and the integration time (ns) and capacitance (pF).
+    void setPolarity(bool positive) { m_currentMode = positive; }
+    void setIntegration(double integrationTimeNs, double capacitancePf);
+    // The current range in nA that clamps every reading; the full-on reference is reset to it.
+    void setCurrentRange(int rangeNa);
+    void setVideoFps(int fps) { m_videoFps = fps; }
+    void setCalibrationOn(bool on) { m_calibrationOn = on; }
+    void requestFullOn() { m_fullOnRequested = true; }
+    void requestFullOff() { m_fullOffRequested = true; }
+    void selectPixel(int index) { m_selectedIndex = index; }
+    // What one save run records and writes.
+    struct SaveRun {
+        QString directory;  // the chosen folder; the run's files go into directory/name
+        QString name;
+        int frames = 0;
+        bool data = false;
+        bool pictures = false;
+        bool video = false;
+    };
+    // Publishes a run and raises its flags, the recording flag last: the loop starts recording at the
+    // next frame that sees it. Only while saveInProgress() is false.
+    void startSaveRun(const SaveRun &run);
 
     // --- Window-side helpers --------------------------------------------------------------------------------
     // Ends streaming and waits until the loop is back at its pause gate, so the window may close the link
@@ -118,8 +140,8 @@ public:
     std::atomic<bool> m_stopped{false};
     std::atomic<bool> m_recording{false};
     std::atomic<int> m_selectedIndex{0};
-    const int m_bufferSize = 8200;
-    const int m_pixelCount = 4096;
+    const int m_bufferSize = static_cast<int>(wire::recordLength);
+    const int m_pixelCount = wire::pixelCount;
     int m_calibFrameCount = 0;  // worker thread only
     std::atomic<int> m_saveFrames{5};
     int m_recordedCount = 0;  // worker thread only
@@ -142,9 +164,7 @@ public:
     cv::VideoWriter m_videoWriter;  // worker thread only
     std::vector<std::vector<double>> m_recordedCurrents;
     std::vector<std::vector<double>> m_recordedGrays;
-    const std::vector<unsigned char> m_syncPattern{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
-    const std::array<unsigned char, 8> m_startCommand{0xFF, 0xAA, 0xA0, 0x03, 0x00, 0x00, 0x4C, 0x0D};
-    const std::array<unsigned char, 8> m_frameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
+    const std::vector<unsigned char> m_syncPattern{wire::syncPattern.begin(), wire::syncPattern.end()};
 
 private:
     enum class CaptureKind { None, FullOn, FullOff };

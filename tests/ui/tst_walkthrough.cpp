@@ -105,7 +105,7 @@ private slots:
             QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting successful."));
 
             // Play: live picture and a frame rate near the sensor's (about 77 frames per second at 100 nA).
-            window.handle_play_button_click();
+            WindowFixture::press(window, &MainWindow::handle_play_button_click);
             QTRY_VERIFY(!window.imageView()->label()->pixmap().isNull());
             static const QRegularExpression fpsText(R"(^FPS : (\d+)$)");
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -163,9 +163,9 @@ private slots:
             QVERIFY(QFileInfo(run.filePath("first_SetParameterData.txt")).size() > 0);
 
             // Stop, disconnect, close.
-            window.handle_play_button_click();
+            WindowFixture::press(window, &MainWindow::handle_play_button_click);
             QVERIFY(!window.isCapturing());
-            window.handle_connect_button_click();
+            WindowFixture::press(window, &MainWindow::handle_connect_button_click);
             QVERIFY(!window.isConnected());
             fixture.answer = true;
             window.handle_close_button_click();

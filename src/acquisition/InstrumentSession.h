@@ -1,0 +1,162 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+#include "FtTypes.h"
+#include "LinkExchange.h"
+#include "ReceiverThread.h"
+
+class DeviceMonitor;
+class UsbFifoLink;
+
+// Everything the program does to the instrument: discovery, connection and handshake, the battery, the
+// range and bias setting, capture start and stop, calibration requests, save runs and device changes. It
+// owns the acquisition worker and its thread and borrows the link. Views (the window, the command-line
+// tool) call its methods and show what its signals report; they never touch the link or the worker.
+//
+// Operations that talk to the instrument run one at a time in the order they were asked for; the waits
+// inside them run on timers, so the calling thread's event loop keeps going meanwhile.
+class InstrumentSession : public QObject {
+    Q_OBJECT
+
+public:
+    enum class DiscoveryFailure { NoDevices, ListFailed, InfoFailed, Incomplete };
+    enum class ConnectOutcome { Connected, NotFound, HandshakeFailed };
+    enum class DisconnectReason { Requested, Removed, ReadFailure };
+    enum class SaveRefusal { None, NotCapturing, TooManyFrames, TooFewFrames, SaveRunning, NoDirectory };
+
+    // A range and bias setting as the user gave it; voltages are the typed texts.
+    struct Setting {
+        double rangeNa = 500.0;
+        bool positive = true;
+        QString von;
+        QString voff;
+        QString vbias1;
+        QString vbias2;
+    };
+    // A save run as the user asked for it.
+    struct SaveRequest {
+        QString directory;
+        QString name;
+        int frames = 0;
+        bool data = false;
+        bool pictures = false;
+        bool video = false;
+    };
+
+    static constexpr char instrumentSerial[] = "VANTIKO";
+    static constexpr int maxSaveFrames = 1000;
+
+    // `link` must outlive the session.
+    explicit InstrumentSession(UsbFifoLink *link, QObject *parent = nullptr);
+    // Stops and joins the worker, then gives the device back.
+    ~InstrumentSession() override;
+
+    // One discovery run: a tick a second until the device list is complete, at most ten seconds.
+    void startDiscovery();
+
+    void connectInstrument();
+    void disconnectInstrument();
+    void readBattery();
+    // Sends the setting with its integration search; the worker's conversion follows once acknowledged.
+    void applySetting(const Setting &setting);
+
+    void startCapture();
+    void stopCapture();
+    void setCalibrationOn(bool on);
+    void requestFullOn();
+    void requestFullOff();
+    void selectPixel(int x, int y);
+
+    // Starts a save run, or says why not. The run's files go into a new folder under the directory.
+    SaveRefusal startSave(const SaveRequest &request);
+    bool saveInProgress() const { return m_worker.saveInProgress(); }
+
+    // A USB device arrived or went away (the platform's notification or the link's own).
+    void handleDeviceChange();
+
+    bool isConnected() const { return m_connected; }
+    bool isCapturing() const { return m_capturing; }
+    bool isCalibrationOn() const { return m_calibrationOn; }
+    // Whether no operation is running or waiting.
+    bool isIdle() const { return !m_operationRunning && m_operations.empty(); }
+    // The text of the range, voltages and polarity written into every run's parameter file.
+    const QString &settingsSummary() const { return m_settingsSummary; }
+    void setSettingsSummary(const QString &summary) { m_settingsSummary = summary; }
+    static QString settingsSummary(double rangeNa, const QString &vbias1, const QString &vbias2, const QString &von,
+                                   const QString &voff);
+    std::int32_t integrationCount() const { return m_integrationCount; }
+    std::int32_t gearCode() const { return m_gearCode; }
+    // The worker, for reading its state in tests and benchmarks.
+    ReceiverThread &worker() { return m_worker; }
+    UsbFifoLink *link() const { return m_link; }
+
+signals:
+    void discoveryStarted();
+    void devicesListed(const QStringList &serials);
+    // The list is not complete yet, `seconds` into the run.
+    void deviceInfoPending(int seconds);
+    void discoveryFailed(InstrumentSession::DiscoveryFailure failure);
+
+    void connectFinished(InstrumentSession::ConnectOutcome outcome);
+    void disconnected(InstrumentSession::DisconnectReason reason);
+    void batteryRead(int code);
+    void settingFinished(bool acknowledged);
+
+    void captureStarted();
+    void captureStopped();
+    void frameReady(const QImage &image);
+    void pixelCurrent(double current);
+    void fullOnCaptured();
+    void fullOffCaptured();
+    // `frames` of the run's `total` are recorded; equal once its files are written.
+    void saveProgress(int frames, int total);
+    void saveFailed(const QString &message);
+
+private:
+    using Operation = std::function<void()>;
+    // Runs `operation` now, or after those asked for earlier; it calls finishOperation() when done.
+    void enqueue(Operation operation);
+    void finishOperation();
+
+    void discoveryTick(QTimer *timer, int *ticks);
+    void connectNow();
+    void configureLink();
+    void closeLink(std::chrono::milliseconds grace);
+    void startCaptureNow();
+    void stopCaptureNow();
+    void applySettingNow(const Setting &setting);
+    void endConnection(DisconnectReason reason);
+    bool instrumentPresent();
+    void handleWorkerError();
+    void setUpWorker();
+
+    UsbFifoLink *m_link = nullptr;
+    ft::Handle m_handle = nullptr;
+    ft::Status m_lastStatus = ft::Ok;
+    ReceiverThread m_worker;
+    QThread m_workerThread;
+    LinkExchange m_exchange;
+    QTimer m_batteryTimer;
+    DeviceMonitor *m_deviceMonitor = nullptr;
+    std::deque<Operation> m_operations;
+    bool m_operationRunning = false;
+    bool m_connected = false;
+    bool m_capturing = false;
+    bool m_calibrationOn = false;
+    std::int32_t m_integrationCount = 4864;
+    std::int32_t m_gearCode = 7;
+    QString m_settingsSummary;
+    // The frame count of the save run in progress, for its progress.
+    int m_runFrames = 0;
+};
