@@ -3,14 +3,13 @@
 #include <cmath>
 
 #include <QHBoxLayout>
-#include <QListWidgetItem>
-#include <QSettings>
 
-#include "AppSettings.h"
 #include "ComboBoxDelegate.h"
 #include "CommandProtocol.h"
+#include "FormSettings.h"
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
+#include "NavigationPanel.h"
 #include "UserDialogs.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -23,32 +22,11 @@ namespace {
 
 constexpr int fpsIntervalMs = 2000;
 
-struct NavigationEntry {
-    const char *text;
-    const char *normalIcon;
-    const char *selectedIcon;
-};
-
-constexpr std::array<NavigationEntry, 5> navigation{{
-    {"System", ":/image/image_resource/control_1.png", ":/image/image_resource/control_2.png"},
-    {"Settings", ":/image/image_resource/current_1.png", ":/image/image_resource/current_2.png"},
-    {"Display", ":/image/image_resource/calibration_1.png", ":/image/image_resource/calibration_2.png"},
-    {"Save", ":/image/image_resource/save_table.png", ":/image/image_resource/save_table_1.png"},
-    {"About", ":/image/image_resource/about_1.png", ":/image/image_resource/about_2.png"},
-}};
-
 // A typed current range; text that is not a finite number reads as 0.
 double rangeFromText(const QString &text) {
     bool ok = false;
     const double value = text.toDouble(&ok);
     return ok && std::isfinite(value) ? value : 0.0;
-}
-
-// The same picture in every mode: the style must not tint the selected row's white glyph.
-QIcon navigationIcon(const char *path) {
-    QIcon icon(QString::fromLatin1(path));
-    icon.addFile(QString::fromLatin1(path), QSize(), QIcon::Selected);
-    return icon;
 }
 
 }  // namespace
@@ -59,7 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     wireSession();
     m_session.startDiscovery();
     wireControls();
-    fillNavigationList();
+    NavigationPanel::install(ui->listWidget, ui->stackedWidget);
     finishWidgets();
     loadSettings();
 }
@@ -136,31 +114,6 @@ void MainWindow::wireSession() {
     connect(session, &InstrumentSession::fullOffCaptured, this, &MainWindow::handleSetMinSuccess);
     connect(session, &InstrumentSession::saveProgress, this, &MainWindow::handleSaveMessage);
     connect(session, &InstrumentSession::saveFailed, this, &MainWindow::handleSaveFailed);
-}
-
-void MainWindow::fillNavigationList() {
-    for (const NavigationEntry &entry : navigation) {
-        auto *item = new QListWidgetItem(navigationIcon(entry.normalIcon), QString::fromLatin1(entry.text));
-        QFont font = item->font();
-        font.setBold(true);
-        item->setFont(font);
-        ui->listWidget->addItem(item);
-    }
-    ui->listWidget->setFocusPolicy(Qt::NoFocus);
-    ui->listWidget->setCurrentRow(0);
-    ui->stackedWidget->setCurrentIndex(0);
-    ui->listWidget->currentItem()->setIcon(navigationIcon(navigation[0].selectedIcon));
-    connect(ui->listWidget, &QListWidget::currentRowChanged, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
-    connect(
-        ui->listWidget, &QListWidget::itemSelectionChanged, ui->listWidget,
-        [list = ui->listWidget] {
-            for (int i = 0; i < list->count() && i < static_cast<int>(navigation.size()); ++i) {
-                QListWidgetItem *item = list->item(i);
-                const NavigationEntry &entry = navigation[static_cast<std::size_t>(i)];
-                item->setIcon(navigationIcon(item->isSelected() ? entry.selectedIcon : entry.normalIcon));
-            }
-        },
-        Qt::DirectConnection);
 }
 
 void MainWindow::finishWidgets() {
@@ -337,13 +290,6 @@ void MainWindow::handleSetMinSuccess() {
 
 // ---- Range and bias setting --------------------------------------------------------------------------------
 
-std::array<std::pair<QRadioButton *, double>, 4> MainWindow::fixedRangeButtons() const {
-    return {{{ui->radioButton_500, 500.0},
-             {ui->radioButton_100, 100.0},
-             {ui->radioButton_10, 10.0},
-             {ui->radioButton_1, 1.0}}};
-}
-
 void MainWindow::handle_radio_button_toggled(bool checked) {
     if (!checked) {
         return;
@@ -353,7 +299,7 @@ void MainWindow::handle_radio_button_toggled(bool checked) {
         ui->widget_range->show();
         return;
     }
-    for (const auto &[radio, range] : fixedRangeButtons()) {
+    for (const auto &[radio, range] : FormSettings::fixedRangeButtons(*ui)) {
         if (button == radio) {
             ui->widget_range->hide();
             m_selectedCurrentRange = range;
@@ -520,65 +466,9 @@ void MainWindow::handleSaveFailed(QString message) {
 // ---- Settings ----------------------------------------------------------------------------------------------
 
 void MainWindow::loadSettings() {
-    QSettings settings(AppSettings::organisation, AppSettings::application);
-    settings.beginGroup(AppSettings::group);
-    const auto isTrue = [&settings](const QString &key) { return settings.value(key).toString() == "true"; };
-
-    ui->comboBox_saveframes->setCurrentText(QString::number(settings.value(AppSettings::keys::saveFrames, 0).toInt()));
-    ui->lineEdit_savepath->setText(settings.value(AppSettings::keys::saveDirectory).toString());
-    ui->lineEdit_savename->setText(settings.value(AppSettings::keys::saveNames).toString());
-    ui->lineEdit_von->setText(settings.value("lineEdit_von").toString());
-    ui->lineEdit_voff->setText(settings.value("lineEdit_voff").toString());
-    ui->lineEdit_vc->setText(settings.value("lineEdit_vc").toString());
-    ui->lineEdit_vd->setText(settings.value("lineEdit_vd").toString());
-    ui->lineEdit_gear->setText(settings.value("lineEdit_gear").toString());
-
-    for (const auto &[radio, range] : fixedRangeButtons()) {
-        if (isTrue(radio->objectName())) {
-            radio->setChecked(true);
-            m_selectedCurrentRange = range;
-        }
-    }
-    QString summary =
-        InstrumentSession::settingsSummary(m_selectedCurrentRange, ui->lineEdit_vc->text(), ui->lineEdit_vd->text(),
-                                           ui->lineEdit_von->text(), ui->lineEdit_voff->text());
-    if (isTrue(ui->checkBox_negative->objectName())) {
-        ui->checkBox_negative->setChecked(true);
-        summary += QStringLiteral("Model : negative");
-    }
-    if (isTrue(ui->checkBox_positive->objectName())) {
-        ui->checkBox_positive->setChecked(true);
-        summary += QStringLiteral("Model : positive");
-    }
-    m_session.setSettingsSummary(summary);
-    if (isTrue(ui->radioButton_optional_gear->objectName())) {
-        ui->radioButton_optional_gear->setChecked(true);
-    }
-    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
-        if (isTrue(box->objectName())) {
-            box->setChecked(true);
-        }
-    }
-    settings.endGroup();
-    ui->lineEdit_savepath->setCursorPosition(0);
-    ui->lineEdit_savename->setCursorPosition(0);
+    m_session.setSettingsSummary(FormSettings::load(*ui, &m_selectedCurrentRange));
 }
 
 void MainWindow::saveSettings() {
-    QSettings settings(AppSettings::organisation, AppSettings::application);
-    settings.beginGroup(AppSettings::group);
-    settings.setValue(AppSettings::keys::saveFrames, ui->comboBox_saveframes->currentText().toInt());
-    settings.setValue(AppSettings::keys::saveDirectory, ui->lineEdit_savepath->text());
-    settings.setValue(AppSettings::keys::saveNames, ui->lineEdit_savename->text());
-    for (QLineEdit *field :
-         {ui->lineEdit_von, ui->lineEdit_voff, ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_gear}) {
-        settings.setValue(field->objectName(), field->text());
-    }
-    for (QAbstractButton *button : std::initializer_list<QAbstractButton *>{
-             ui->radioButton_500, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
-             ui->radioButton_optional_gear, ui->checkBox_positive, ui->checkBox_negative, ui->checkBox_data,
-             ui->checkBox_picture, ui->checkBox_video}) {
-        settings.setValue(button->objectName(), button->isChecked());
-    }
-    settings.endGroup();
+    FormSettings::save(*ui);
 }

@@ -81,7 +81,6 @@ protected:
 private:
     void wireControls();
     void wireSession();
-    void fillNavigationList();
     void finishWidgets();
 
     void showDiscoveryFailure(InstrumentSession::DiscoveryFailure failure);
@@ -93,8 +92,6 @@ private:
     void showSaveRefusal(InstrumentSession::SaveRefusal refusal);
 
     void setPlayLook(bool capturing);
-    // The fixed current-range buttons and their ranges in nA.
-    std::array<std::pair<QRadioButton *, double>, 4> fixedRangeButtons() const;
 
     Ui::MainWindow *ui = nullptr;
     QHBoxLayout *m_imageViewLayout = nullptr;
