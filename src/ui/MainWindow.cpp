@@ -21,6 +21,7 @@
 #include "ComboBoxDelegate.h"
 #include "CommandProtocol.h"
 #include "DeviceMonitor.h"
+#include "FirstStartHint.h"
 #include "IntegrationSearch.h"
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     fillNavigationList();
     finishWidgets();
     loadSettings();
+    FirstStartHint::install(ui->widget_display);
 
     m_deviceMonitor = new DeviceMonitor(m_link, this);
     connect(m_deviceMonitor, &DeviceMonitor::deviceChanged, this, &MainWindow::handleDeviceChange);
@@ -580,6 +582,7 @@ void MainWindow::handle_set_button_click() {
         UserDialogs::inform(QStringLiteral("Setting failed"));
         return;
     }
+    FirstStartHint::dismiss(ui->widget_display);
     UserDialogs::inform(QStringLiteral("Setting successful."));
     m_worker.m_integralCurrent = IntegrationSearch::capacitanceOfGear(m_gearCode);
     m_worker.m_integralTime = m_integrationCount * IntegrationSearch::tickNs;
