@@ -83,11 +83,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${VANTIKO_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "viewer for the VANTIKO photodiode-matrix light sensor")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Desktop control and viewing program for the VANTIKO 64 x 64 photodiode-matrix light sensor: find and connect
-the instrument, set its current range, polarity and bias voltages, stream live frames (photocurrents in nA shown
-as a 64 x 64 gray picture), read single pixels, calibrate with full-on/full-off references, and save frames as
-CSV, PNG and MP4. Includes a simulated instrument (vantiko --link simulator) and the udev rule that gives the
-user at the seat access to the instrument's FTDI USB bridge.")
+    "Desktop control and viewing program for the VANTIKO 64 x 64 photodiode-matrix
+light sensor: find and connect the instrument, set its current range, polarity
+and bias voltages, stream live frames (photocurrents in nA shown as a 64 x 64
+gray picture), read single pixels, calibrate with full-on/full-off references,
+and save frames as CSV, PNG and MP4.
+.
+Includes a simulated instrument (vantiko --link simulator) and the udev rule
+that gives the user at the seat access to the instrument's FTDI USB bridge.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # vantiko_VERSION_ARCH.deb

@@ -20,8 +20,8 @@ const QString fallbackProgram = QStringLiteral("vantiko");
 QString defaultDescription() {
     return QStringLiteral(
         "Viewer for the VANTIKO 64 x 64 photodiode-matrix light sensor.\n"
-        "Without --link the backend comes from VANTIKO_LINK; unset, the D2XX library when it loads, otherwise "
-        "libftdi1.");
+        "Without --link the backend comes from VANTIKO_LINK; with neither, the D2XX\n"
+        "library when it loads, otherwise libftdi1.");
 }
 
 QString programName(const QStringList &arguments) {
@@ -120,7 +120,11 @@ LinkOptions LinkOptions::parse(const QStringList &arguments, const QString &desc
     // "-platform xcb" is one option with a value, as Qt's own options are written.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(description.isEmpty() ? defaultDescription() : description);
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): its --help-all promises Qt's own options, which only QCommandLineParser::process()
+    // (with an application object) lists.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     addOptions(parser);
     addQtGuiOptions(parser);
@@ -130,7 +134,7 @@ LinkOptions LinkOptions::parse(const QStringList &arguments, const QString &desc
         options.fail(parser.errorText(), program);
         return options;
     }
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help)) {
         options.m_finished = true;
         options.m_output = helpFor(parser, program);
         return options;

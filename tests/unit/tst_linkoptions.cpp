@@ -99,6 +99,7 @@ private slots:
                 QVERIFY2(help.contains(QLatin1String(text)), text);
             }
             QVERIFY2(!help.contains(QLatin1String("platform")), "Qt's own options stay out of the help");
+            QVERIFY2(!help.contains(QLatin1String("--help-all")), "no option that would not list Qt's options");
         }
     }
 
