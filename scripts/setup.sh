@@ -7,6 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libftdi1-dev libudev-dev
     ffmpeg xvfb x11-apps imagemagick
+    fonts-liberation2
+    desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <QStyleFactory>
 
 #include "FramelessHelper.h"
+#include "LinkOptions.h"
 #include "MainWindow.h"
 
 namespace {
@@ -36,9 +37,18 @@ void applyLightPalette(QApplication &app) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
+    // Before the application object: --help and --version answer without a display.
+    const LinkOptions options = LinkOptions::parse(LinkOptions::argumentsOf(argc, argv));
+    if (options.finished()) {
+        options.print();
+        return options.exitCode();
+    }
+    options.applyToEnvironment();
     keepLightLook();
     QApplication app(argc, argv);
     applyLightPalette(app);
+    QCoreApplication::setApplicationVersion(LinkOptions::version());
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.vexolan.vantiko"));  // packaging/*.desktop
 
     // On the heap: the window holds the worker and its frame buffers, too large for a default stack.
     auto window = std::make_unique<MainWindow>();

@@ -6,6 +6,7 @@
 
 #include "ComboBoxDelegate.h"
 #include "CommandProtocol.h"
+#include "FirstStartHint.h"
 #include "FormSettings.h"
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
@@ -40,6 +41,7 @@ MainWindow::MainWindow(QWidget *parent)
     NavigationPanel::install(ui->listWidget, ui->stackedWidget);
     finishWidgets();
     loadSettings();
+    FirstStartHint::install(ui->widget_display);
 }
 
 MainWindow::~MainWindow() {
@@ -103,8 +105,13 @@ void MainWindow::wireSession() {
     connect(session, &InstrumentSession::connectFinished, this, &MainWindow::showConnectOutcome);
     connect(session, &InstrumentSession::disconnected, this, &MainWindow::showDisconnected);
     connect(session, &InstrumentSession::batteryRead, this, &MainWindow::showBattery);
-    connect(session, &InstrumentSession::settingFinished, this, [](bool acknowledged) {
-        UserDialogs::inform(acknowledged ? QStringLiteral("Setting successful.") : QStringLiteral("Setting failed"));
+    connect(session, &InstrumentSession::settingFinished, this, [this](bool acknowledged) {
+        if (!acknowledged) {
+            UserDialogs::inform(QStringLiteral("Setting failed"));
+            return;
+        }
+        FirstStartHint::dismiss(ui->widget_display);
+        UserDialogs::inform(QStringLiteral("Setting successful."));
     });
     connect(session, &InstrumentSession::captureStarted, this, &MainWindow::showCaptureStarted);
     connect(session, &InstrumentSession::captureStopped, this, &MainWindow::showCaptureStopped);

@@ -200,8 +200,8 @@ private slots:
         QCOMPARE(m_session->startSave(request), Session::SaveRefusal::None);
         QCOMPARE(m_session->startSave(request), Session::SaveRefusal::SaveRunning);
         QTRY_VERIFY_WITH_TIMEOUT(!m_session->saveInProgress(), 10000);
-        QVERIFY(!progress.isEmpty());
-        QCOMPARE(progress.last().at(0).toInt(), 3);
+        // The last progress report is queued behind the worker's flag.
+        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(0).toInt() == 3);
         QCOMPARE(progress.last().at(1).toInt(), 3);
 
         const QDir run(saves.path() + "/run_1");
