@@ -6,6 +6,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libftdi1-dev libudev-dev
+    libbenchmark-dev
     ffmpeg xvfb x11-apps imagemagick
     fonts-liberation2
     desktop-file-utils appstream dpkg-dev file

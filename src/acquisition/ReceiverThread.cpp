@@ -91,12 +91,20 @@ PixelConversion ReceiverThread::conversion() const {
                            m_currentRange.load());
 }
 
+const ConversionTable &ReceiverThread::conversionTable(const PixelConversion &conversion) {
+    if (m_conversionTable.update(conversion)) {
+        qCDebug(lcReceiver) << "Conversion table rebuilt";
+    }
+    return m_conversionTable;
+}
+
 double ReceiverThread::codeToCurrent(int code) const {
+    // The formula itself: this may run on any thread, and the table belongs to the worker's.
     return conversion().current(code);
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    return renderAndRecord(frame, m_recording.load(), conversion());
+    return renderAndRecord(frame, m_recording.load(), conversionTable(conversion()));
 }
 
 void ReceiverThread::takeReferenceSnapshot() {
@@ -107,7 +115,7 @@ void ReceiverThread::takeReferenceSnapshot() {
 }
 
 QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording,
-                                       const PixelConversion &conversion) {
+                                       const ConversionTable &table) {
     QImage image(kImageSide, kImageSide, QImage::Format_Grayscale8);
     if (frame.size() < kFrameBytes) {
         qCWarning(lcReceiver) << "Frame of" << frame.size() << "bytes not rendered";
@@ -126,18 +134,31 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
     const unsigned char *codes = frame.data();
     for (int row = 0; row < kImageSide; ++row) {
         uchar *line = image.scanLine(row);
+        const int rowStart = row * kImageSide;
+        if (!calibrated && !recording) {
+            // The live picture's usual case: one lookup per pixel.
+            for (int column = 0; column < kImageSide; ++column) {
+                line[column] = table.plainPixel(PixelConversion::codeAt(codes, rowStart + column));
+            }
+            continue;
+        }
         for (int column = 0; column < kImageSide; ++column) {
-            const int pixel = row * kImageSide + column;
-            const double current = conversion.current(PixelConversion::codeAt(codes, pixel));
-            const double scale = calibrated ? PixelConversion::calibratedScale(current, m_fullOnSnapshot[pixel],
-                                                                               m_fullOffSnapshot[pixel])
-                                            : conversion.plainScale(current);
-            const double gray = PixelConversion::grayLevel(scale);
+            const int pixel = rowStart + column;
+            const int code = PixelConversion::codeAt(codes, pixel);
+            const double current = table.current(code);
+            double gray;
+            if (calibrated) {
+                gray = PixelConversion::grayLevel(
+                    PixelConversion::calibratedScale(current, m_fullOnSnapshot[pixel], m_fullOffSnapshot[pixel]));
+                line[column] = PixelConversion::pixelValue(gray);
+            } else {
+                gray = table.plainGray(code);
+                line[column] = table.plainPixel(code);
+            }
             if (recording) {
                 m_frameCurrents.push_back(current);
                 m_frameGrays.push_back(gray);
             }
-            line[column] = PixelConversion::pixelValue(gray);
         }
     }
     if (recording) {
@@ -168,25 +189,25 @@ void ReceiverThread::completeRecording() {
 // --- Calibration --------------------------------------------------------------------------------------------
 
 void ReceiverThread::setMax(const std::vector<unsigned char> &frame) {
-    captureStep(frame, m_fullOnSamples, m_fullOnRef);
+    captureStep(frame, conversionTable(conversion()), m_fullOnSamples, m_fullOnRef);
 }
 
 void ReceiverThread::setMin(const std::vector<unsigned char> &frame) {
-    captureStep(frame, m_fullOffSamples, m_fullOffRef);
+    captureStep(frame, conversionTable(conversion()), m_fullOffSamples, m_fullOffRef);
 }
 
-void ReceiverThread::captureStep(const std::vector<unsigned char> &frame, std::vector<double> &samples,
-                                 std::vector<double> &reference) {
+void ReceiverThread::captureStep(const std::vector<unsigned char> &frame, const ConversionTable &table,
+                                 std::vector<double> &samples, std::vector<double> &reference) {
     if (frame.size() < kFrameBytes) {
         return;
     }
-    const PixelConversion pixelConversion = conversion();
     const unsigned char *codes = frame.data();
     double *slot = samples.data() + static_cast<std::size_t>(m_calibFrameCount) * m_pixelCount;
-    // Each pixel's cell is written by exactly one stripe, so the stripes need no lock.
+    // Each pixel's cell is written by exactly one stripe, so the stripes need no lock; the table is only
+    // read while they run.
     ParallelPixelLoop::run(m_pixelCount, [&](int begin, int end) {
         for (int pixel = begin; pixel < end; ++pixel) {
-            slot[pixel] = pixelConversion.current(PixelConversion::codeAt(codes, pixel));
+            slot[pixel] = table.current(PixelConversion::codeAt(codes, pixel));
         }
     });
 
@@ -436,10 +457,11 @@ void ReceiverThread::processFrame(LoopState &state) {
     // One read of the recording flag per frame: the timestamp and the recorded values belong together.
     const bool recording = m_recording.load();
     stampFrame(recording);
-    const PixelConversion frameConversion = conversion();
-    reportSelectedPixel(state.frame, frameConversion);
-    advanceCalibration(state.frame);
-    const QImage image = renderAndRecord(state.frame, recording, frameConversion);
+    // One look at the four conversion settings per frame: every step of the frame uses the same table.
+    const ConversionTable &table = conversionTable(conversion());
+    reportSelectedPixel(state.frame, table);
+    advanceCalibration(state.frame, table);
+    const QImage image = renderAndRecord(state.frame, recording, table);
     emit sendImagetoMain(image);
     saveMedia(image, recording);
 }
@@ -451,14 +473,14 @@ void ReceiverThread::stampFrame(bool recording) {
     }
 }
 
-void ReceiverThread::reportSelectedPixel(const std::vector<unsigned char> &frame, const PixelConversion &conversion) {
+void ReceiverThread::reportSelectedPixel(const std::vector<unsigned char> &frame, const ConversionTable &table) {
     const int index = m_selectedIndex.load();
     if (index >= 0 && index < m_pixelCount) {
-        emit onCellclicked(conversion.current(PixelConversion::codeAt(frame.data(), index)));
+        emit onCellclicked(table.current(PixelConversion::codeAt(frame.data(), index)));
     }
 }
 
-void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame) {
+void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table) {
     // The two kinds share the sample counter, so one capture runs to its tenth frame before the other starts.
     if (m_activeCapture == CaptureKind::None) {
         if (m_fullOnRequested.load()) {
@@ -471,9 +493,9 @@ void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame)
     }
     const bool fullOn = m_activeCapture == CaptureKind::FullOn;
     if (fullOn) {
-        setMax(frame);
+        captureStep(frame, table, m_fullOnSamples, m_fullOnRef);
     } else {
-        setMin(frame);
+        captureStep(frame, table, m_fullOffSamples, m_fullOffRef);
     }
     if (m_calibFrameCount != 0) {
         return;  // the capture still needs frames

@@ -16,6 +16,7 @@
 
 #include <opencv2/videoio.hpp>
 
+#include "ConversionTable.h"
 #include "FtTypes.h"
 #include "MediaSaver.h"
 #include "PixelConversion.h"
@@ -174,11 +175,13 @@ private:
     void loadSettings();
     void storeSettings();
     PixelConversion conversion() const;
-    QImage renderAndRecord(const std::vector<unsigned char> &frame, bool recording, const PixelConversion &conversion);
+    // The table for these parameters, rebuilt first if it was built for others.
+    const ConversionTable &conversionTable(const PixelConversion &conversion);
+    QImage renderAndRecord(const std::vector<unsigned char> &frame, bool recording, const ConversionTable &table);
     void takeReferenceSnapshot();
     void completeRecording();
-    void captureStep(const std::vector<unsigned char> &frame, std::vector<double> &samples,
-                     std::vector<double> &reference);
+    void captureStep(const std::vector<unsigned char> &frame, const ConversionTable &table,
+                     std::vector<double> &samples, std::vector<double> &reference);
 
     void waitWhilePaused();
     bool enterStreaming();
@@ -188,8 +191,8 @@ private:
     void handleRecord(LoopState &state);
     void processFrame(LoopState &state);
     void stampFrame(bool recording);
-    void reportSelectedPixel(const std::vector<unsigned char> &frame, const PixelConversion &conversion);
-    void advanceCalibration(const std::vector<unsigned char> &frame);
+    void reportSelectedPixel(const std::vector<unsigned char> &frame, const ConversionTable &table);
+    void advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table);
     void saveMedia(const QImage &image, bool recordingThisFrame);
     void writeNextCommand();
 
@@ -201,5 +204,9 @@ private:
     // Worker thread only: the references as the renderer uses them for one frame.
     std::vector<double> m_fullOnSnapshot;
     std::vector<double> m_fullOffSnapshot;
+    // Worker thread only: every code's conversion under the parameters it was last built for. Checked against
+    // the four atomics at each frame rather than rebuilt by the setters, so a value written any way (the
+    // session, a test, the settings load) takes effect at the next frame.
+    ConversionTable m_conversionTable;
     MediaSaver m_mediaSaver{m_videoWriter};  // worker thread only
 };

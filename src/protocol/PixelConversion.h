@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 
 // Turns 16-bit pixel codes into photocurrents and currents into gray levels.
 //
@@ -33,7 +35,17 @@ public:
     bool positive() const { return m_positive; }
     int range() const { return m_range; }
 
+    // Whether both give the same results for every code: the parameters compared bit for bit, so a NaN
+    // matches the same NaN and -0 differs from 0 (the sign of a zero result follows the capacitance's).
+    bool sameParameters(const PixelConversion &other) const {
+        return m_positive == other.m_positive && m_range == other.m_range &&
+               bits(m_integrationTime) == bits(other.m_integrationTime) &&
+               bits(m_capacitance) == bits(other.m_capacitance);
+    }
+
 private:
+    static std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+
     bool m_positive = true;
     double m_integrationTime = 0.0;  // ns
     double m_capacitance = 0.0;      // pF

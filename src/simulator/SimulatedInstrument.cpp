@@ -162,6 +162,9 @@ void SimulatedInstrument::queueRecord() {
     m_bytesAfterRecord.clear();
     m_output.pushRecord(std::move(bytes), readyAt, std::move(m_recordPortions));
     m_recordPortions.clear();
+    if (m_recordReadyHook) {
+        m_recordReadyHook(readyAt);
+    }
 }
 
 std::vector<std::uint8_t> SimulatedInstrument::recordBytes(double sceneSeconds) {
@@ -322,6 +325,11 @@ std::vector<std::vector<std::uint8_t>> SimulatedInstrument::receivedCommands() c
 bool SimulatedInstrument::started() const {
     std::lock_guard lock(m_mutex);
     return m_started;
+}
+
+void SimulatedInstrument::setRecordReadyHook(RecordReadyHook hook) {
+    std::lock_guard lock(m_mutex);
+    m_recordReadyHook = std::move(hook);
 }
 
 std::uint64_t SimulatedInstrument::recordsSent() const {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -102,6 +103,12 @@ public:
     std::vector<std::vector<std::uint8_t>> receivedCommands() const;
     bool started() const;
     std::uint64_t recordsSent() const;
+    // Told, for every record the instrument queues, when it reaches the host's receive queue: for a whole
+    // record (the usual case) the moment its last byte becomes readable; a record split into portions shows
+    // the rest at later status calls. Runs on the thread that wrote the frame request, under the instrument's
+    // lock, so it must not call back into the instrument. For latency measurements; an empty function removes it.
+    using RecordReadyHook = std::function<void(std::chrono::steady_clock::time_point lastByteReadable)>;
+    void setRecordReadyHook(RecordReadyHook hook);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -137,6 +144,7 @@ private:
     // Records that have reached the host's receive queue.
     mutable std::uint64_t m_recordsSent = 0;
     std::deque<std::vector<std::uint8_t>> m_receivedCommands;
+    RecordReadyHook m_recordReadyHook;
 
     std::vector<std::uint8_t> m_bytesBeforeRecord;
     std::vector<std::uint8_t> m_bytesAfterRecord;

@@ -54,6 +54,8 @@ private slots:
     void grayLevelTruncates();
     void recordingFiveFrames();
     void recordedValuesMatchThePicture();
+    void settingsWrittenBetweenFramesApply_data();
+    void settingsWrittenBetweenFramesApply();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -228,6 +230,61 @@ void TestReceiverConversion::recordedValuesMatchThePicture() {
         QCOMPARE(currents[i], worker.codeToCurrent(distinctCode(i)));
         QVERIFY(currents[i] <= 0.0);
         QCOMPARE(grays[i], double(image.constScanLine(i / 64)[i % 64]));
+    }
+}
+
+void TestReceiverConversion::settingsWrittenBetweenFramesApply_data() {
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<bool>("calibrated");
+    for (const char *setting : {"polarity", "integration time", "capacitance", "range"}) {
+        for (bool calibrated : {false, true}) {
+            QTest::addRow("%s, %s", setting, calibrated ? "calibrated" : "plain")
+                << QString::fromLatin1(setting) << calibrated;
+        }
+    }
+}
+
+void TestReceiverConversion::settingsWrittenBetweenFramesApply() {
+    // The members are written directly, as the session does while capture is stopped, with no call that
+    // could tell the worker: the next frame must still be converted under the new values.
+    QFETCH(QString, setting);
+    QFETCH(bool, calibrated);
+    ReceiverThread worker;
+    configure(worker, true, 64000.0, 9.6, 150);
+    worker.m_calibrationOn = calibrated;
+    const std::vector<unsigned char> frame = makeFrame(distinctCode);
+    const QImage before = worker.renderFrame(frame);
+
+    if (setting == QLatin1String("polarity")) {
+        worker.m_currentMode = false;
+    } else if (setting == QLatin1String("integration time")) {
+        worker.m_integralTime = 91200.0;
+    } else if (setting == QLatin1String("capacitance")) {
+        worker.m_integralCurrent = 2.4;
+    } else {
+        worker.m_currentRange = 100;
+    }
+    worker.m_saveFrames = 1;
+    worker.m_recording = true;
+    const QImage after = worker.renderFrame(frame);
+    QVERIFY(after != before);
+
+    const PixelConversion formula(worker.m_currentMode, worker.m_integralTime, worker.m_integralCurrent,
+                                  worker.m_currentRange);
+    const std::vector<double> fullOn = worker.fullOnReference();
+    const std::vector<double> fullOff = worker.fullOffReference();
+    QCOMPARE(worker.m_recordedCurrents.size(), std::size_t(1));
+    const std::vector<double> &currents = worker.m_recordedCurrents.front();
+    const std::vector<double> &grays = worker.m_recordedGrays.front();
+    for (int i = 0; i < kPixels; ++i) {
+        const double current = formula.current(distinctCode(i));
+        const double scale =
+            calibrated ? PixelConversion::calibratedScale(current, fullOn[i], fullOff[i]) : formula.plainScale(current);
+        const double gray = PixelConversion::grayLevel(scale);
+        // Exact, as the exported values must be (QCOMPARE would allow a few ulps).
+        QVERIFY2(currents[i] == current, qPrintable(QString::number(i)));
+        QVERIFY2(grays[i] == gray, qPrintable(QString::number(i)));
+        QCOMPARE(after.constScanLine(i / 64)[i % 64], PixelConversion::pixelValue(gray));
     }
 }
 

@@ -1,5 +1,8 @@
 // The simulated instrument on the wire: replies, parameter storage, records, pacing and injected faults.
 
+#include <chrono>
+#include <mutex>
+
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -33,6 +36,7 @@ private slots:
     void pacedRecordArrivesAfterItsFrameTime();
     void repliesOvertakeARecordInReadout();
     void requestsQueueBehindTheReadout();
+    void recordReadyHookTellsTheArrival();
     void stopDropsTheRecordInReadout();
     void unpacedRecordIsReadyAtOnce();
     void bytesAroundARecord();
@@ -310,6 +314,39 @@ void TestSimulatorProtocol::requestsQueueBehindTheReadout() {
     QTRY_COMPARE_WITH_TIMEOUT(instrument.bytesQueued(), 2 * recordSize, 1000);
     QVERIFY(clock.elapsed() - first >= 40);
     QCOMPARE(instrument.recordsSent(), 2u);
+}
+
+void TestSimulatorProtocol::recordReadyHookTellsTheArrival() {
+    using Clock = std::chrono::steady_clock;
+    SimulatedInstrument instrument;
+    send(instrument, parameterCommand(72960, 7, true));  // 10 nA: about 65 ms per frame
+    drain(instrument);
+    std::mutex mutex;
+    std::vector<Clock::time_point> arrivals;
+    instrument.setRecordReadyHook([&](Clock::time_point at) {
+        std::lock_guard lock(mutex);
+        arrivals.push_back(at);
+    });
+    const Clock::time_point requested = Clock::now();
+    send(instrument, concat({startCommand, frameRequest, frameRequest}));
+    std::vector<Clock::time_point> told;
+    {
+        std::lock_guard lock(mutex);
+        told = arrivals;
+    }
+    // Told at the request, before anything can be read; the second record queues behind the first.
+    QCOMPARE(told.size(), std::size_t(2));
+    QCOMPARE(instrument.bytesQueued(), 0u);
+    const auto frameTime = std::chrono::duration<double, std::micro>(instrument.frameTimeMicroseconds());
+    QVERIFY(told[0] >= requested + std::chrono::duration_cast<Clock::duration>(frameTime));
+    QVERIFY(std::chrono::abs(std::chrono::duration<double, std::micro>(told[1] - told[0]) - frameTime) <
+            std::chrono::microseconds(1));
+    QTRY_COMPARE_WITH_TIMEOUT(instrument.bytesQueued(), recordSize, 1000);
+
+    instrument.setRecordReadyHook({});
+    send(instrument, frameRequest);
+    std::lock_guard lock(mutex);
+    QCOMPARE(arrivals.size(), std::size_t(2));
 }
 
 void TestSimulatorProtocol::stopDropsTheRecordInReadout() {
