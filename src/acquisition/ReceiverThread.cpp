@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 #include <QDateTime>
 #include <QLoggingCategory>
@@ -23,11 +24,18 @@ constexpr auto kRecordLength = static_cast<std::int32_t>(wire::recordLength);
 constexpr std::size_t kFrameBytes = wire::frameBytes;
 constexpr int kImageSide = wire::imageSide;
 
-// Read failures in a row (across frames) after which the window hears of it.
+// Failed status calls and reads (counted across frames) after which the window hears of it.
 constexpr int kReadFailureLimit = 10;
 constexpr unsigned long kFailedReadPauseMs = 100;
-// While resumed but not yet told to capture, the loop checks again after this pause.
-constexpr unsigned long kIdlePauseMs = 1;
+// Longest sleep between two status calls while a record is awaited. The link wakes the loop when bytes
+// arrive; the limit only bounds how late the loop notices the end of streaming or a missed wake.
+constexpr auto kReceiveWait = std::chrono::milliseconds(20);
+// After a failed wait the loop pauses this long, so a link that fails its waits faster than its status
+// calls can never make the loop spin.
+constexpr auto kFailedWaitPause = std::chrono::milliseconds(1);
+// While resumed but not yet told to capture, the loop waits for the start; the session always wakes it,
+// this only bounds the wait for a flag written without the wake.
+constexpr auto kCaptureStartRecheck = std::chrono::milliseconds(50);
 
 const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 const QString kReadFailureText = QStringLiteral("Failed to get device status");
@@ -48,7 +56,7 @@ struct ReceiverThread::LoopState {
     std::vector<unsigned char> stream;
     std::uint32_t queued = 0;    // written only by the status call
     std::int32_t byteCount = 0;  // bytes asked for since the last cut
-    int failures = 0;            // read failures since the loop last left the pause gate
+    int failures = 0;            // failed status calls and reads since the loop last left the pause gate
 };
 
 ReceiverThread::ReceiverThread()
@@ -270,7 +278,7 @@ void ReceiverThread::process() {
             exitStreaming();
         } else if (!m_stopped.load()) {
             // Resumed but not (yet) told to capture: the start writes its commands before it sets the flag.
-            QThread::msleep(kIdlePauseMs);
+            waitForCaptureStart();
         }
     }
     qCDebug(lcReceiver) << "Finished";
@@ -280,6 +288,12 @@ void ReceiverThread::process() {
 void ReceiverThread::waitWhilePaused() {
     std::unique_lock lock(m_mutex);
     m_pauseCondition.wait(lock, [this] { return !m_paused; });
+}
+
+void ReceiverThread::waitForCaptureStart() {
+    std::unique_lock lock(m_mutex);
+    m_pauseCondition.wait_for(lock, kCaptureStartRecheck,
+                              [this] { return m_paused || m_stopped.load() || m_capturing.load(); });
 }
 
 bool ReceiverThread::enterStreaming() {
@@ -308,6 +322,7 @@ void ReceiverThread::pauseAfterFrame() {
     m_stopAfterFrame = true;
     std::unique_lock lock(m_mutex);
     m_paused = true;
+    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
@@ -318,6 +333,9 @@ void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
 void ReceiverThread::beginStreaming() {
     m_stopAfterFrame = false;
     m_capturing = true;
+    // Taken after the write, so a loop between its check of the flag and its wait cannot miss the wake.
+    std::unique_lock lock(m_mutex);
+    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::setIntegration(double integrationTimeNs, double capacitancePf) {
@@ -357,6 +375,7 @@ void ReceiverThread::requestShutdown() {
 void ReceiverThread::leaveStreaming(std::chrono::milliseconds grace) {
     std::unique_lock lock(m_mutex);
     m_paused = true;
+    m_pauseCondition.notify_all();
     if (!m_streaming) {
         return;
     }
@@ -384,8 +403,7 @@ void ReceiverThread::streamFrames(LoopState &state) {
             handleRecord(state);
             state.byteCount = 0;
         } else if (pass == PassResult::Idle) {
-            // Keep polling without sleeping, but let the other core's work in.
-            QThread::yieldCurrentThread();
+            awaitBytes();
         }
         if (!m_capturing.load()) {
             return;
@@ -401,7 +419,11 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     const ft::Handle handle = m_handle.load();
     std::uint32_t transmitQueued = 0;
     std::uint32_t events = 0;
-    link->getStatus(handle, &state.queued, &transmitQueued, &events);
+    // A device that went away without a device-change event shows itself only here: its status calls fail
+    // and would otherwise read as "nothing queued" for ever.
+    if (link->getStatus(handle, &state.queued, &transmitQueued, &events) != ft::Ok) {
+        return PassResult::Failed;
+    }
     if (state.queued == 0) {
         return PassResult::Idle;
     }
@@ -427,6 +449,17 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
         remaining -= asked;
     }
     return PassResult::Read;
+}
+
+void ReceiverThread::awaitBytes() {
+    UsbFifoLink *link = m_link.load();
+    if (link == nullptr) {
+        return;
+    }
+    if (link->waitForReceived(m_handle.load(), kReceiveWait) != ft::Ok) {
+        // The next status call fails too and is counted; this only keeps the loop from spinning.
+        std::this_thread::sleep_for(kFailedWaitPause);
+    }
 }
 
 void ReceiverThread::handleRecord(LoopState &state) {

@@ -48,6 +48,10 @@ private slots:
     void recordsInPortions_data();
     void recordsInPortions();
     void recordCutBeforeItsEndYieldsNoFrame();
+    void waitsForRecordsInsteadOfPolling();
+    void failingStatusCallsCount_data();
+    void failingStatusCallsCount();
+    void deviceLostWithoutNoticeEndsTheStream();
     void strayBytesInTheSameReadAreSkipped();
     void tenReadFailuresAreTolerated();
     void eleventhReadFailureIsReported();
@@ -149,6 +153,54 @@ void TestReceiverLoop::recordCutBeforeItsEndYieldsNoFrame() {
     QTRY_VERIFY(m_log->images.size() >= 2);
     QCOMPARE(m_log->images[0], expectedImage(1));
     QCOMPARE(m_log->images[1], expectedImage(2));
+}
+
+void TestReceiverLoop::waitsForRecordsInsteadOfPolling() {
+    // No record comes: the loop sleeps on the link between status calls instead of asking again at once.
+    m_link->setAnswering(false);
+    m_runner->beginCapture();
+    QTRY_VERIFY(m_link->waits() > 0);
+    const int before = m_link->statusCalls();
+    QTest::qWait(300);
+    // A loop that spins makes many thousands of calls in this time; one that waits, about fifteen.
+    QVERIFY2(m_link->statusCalls() - before < 100, qPrintable(QString::number(m_link->statusCalls() - before)));
+    // A record that arrives ends the wait.
+    m_link->queueNow(requestRecord(0));
+    QTRY_COMPARE(m_log->images.size(), std::size_t(1));
+    QCOMPARE(m_log->images[0], expectedImage(0));
+}
+
+void TestReceiverLoop::failingStatusCallsCount_data() {
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<int>("errors");
+    QTest::newRow("ten are tolerated") << 10 << 0;
+    QTest::newRow("the eleventh is reported") << 11 << 1;
+}
+
+void TestReceiverLoop::failingStatusCallsCount() {
+    // A status call that fails counts like a failed read.
+    QFETCH(int, failures);
+    QFETCH(int, errors);
+    m_link->failStatusCalls(failures);
+    m_runner->beginCapture();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->images.empty(), 5000);
+    QCOMPARE(m_log->images[0], expectedImage(0));
+    QCoreApplication::processEvents();
+    QCOMPARE(int(m_log->errors.size()), errors);
+    QCOMPARE(m_link->failedReads(), 0);
+}
+
+void TestReceiverLoop::deviceLostWithoutNoticeEndsTheStream() {
+    // The device goes away and nobody says so: only the status calls show it. The loop reports it through
+    // the error path instead of waiting for a record for ever, and again for every further run of failures.
+    m_runner->beginCapture();
+    QTRY_VERIFY(m_log->images.size() >= 2);
+    m_link->loseDevice();
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 1, 5000);
+    QCOMPARE(m_log->errors.front(), QStringLiteral("Failed to get device status"));
+    QCOMPARE(m_link->failedReads(), 0);
+    // The window ends the capture on the signal; here nobody does, so failures keep being reported.
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 2, 5000);
 }
 
 void TestReceiverLoop::strayBytesInTheSameReadAreSkipped() {
