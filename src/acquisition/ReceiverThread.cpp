@@ -1,7 +1,7 @@
 #include "ReceiverThread.h"
 
 #include <algorithm>
-#include <limits>
+#include <optional>
 #include <thread>
 
 #include <QDateTime>
@@ -12,15 +12,14 @@
 #include "CalibrationReducer.h"
 #include "CommandProtocol.h"
 #include "CsvExport.h"
-#include "FrameCutter.h"
 #include "ParallelPixelLoop.h"
+#include "RecordAssembler.h"
 #include "UsbFifoLink.h"
 #include "WireFormat.h"
 #include "WorkerLog.h"
 
 namespace {
 
-constexpr auto kRecordLength = static_cast<std::int32_t>(wire::recordLength);
 constexpr std::size_t kFrameBytes = wire::frameBytes;
 constexpr int kImageSide = wire::imageSide;
 
@@ -33,6 +32,9 @@ constexpr auto kReceiveWait = std::chrono::milliseconds(20);
 // After a failed wait the loop pauses this long, so a link that fails its waits faster than its status
 // calls can never make the loop spin.
 constexpr auto kFailedWaitPause = std::chrono::milliseconds(1);
+// A record whose header is in but whose frame is not is waited for this long, the read timeout the link
+// is configured with, before it is given up.
+constexpr auto kIncompleteRecordWait = std::chrono::milliseconds(2000);
 // While resumed but not yet told to capture, the loop waits for the start; the session always wakes it,
 // this only bounds the wait for a flag written without the wake.
 constexpr auto kCaptureStartRecheck = std::chrono::milliseconds(50);
@@ -53,10 +55,11 @@ const QString currentRange = QStringLiteral("currentRange");
 struct ReceiverThread::LoopState {
     std::vector<unsigned char> frame;
     std::vector<unsigned char> readBuffer;
-    std::vector<unsigned char> stream;
-    std::uint32_t queued = 0;    // written only by the status call
-    std::int32_t byteCount = 0;  // bytes asked for since the last cut
-    int failures = 0;            // failed status calls and reads since the loop last left the pause gate
+    RecordAssembler record;    // the bytes received since the last cut
+    std::uint32_t queued = 0;  // written only by the status call
+    int failures = 0;          // failed status calls and reads since the loop last left the pause gate
+    // Since when a record's header is in without its whole frame.
+    std::optional<std::chrono::steady_clock::time_point> incompleteSince;
 };
 
 ReceiverThread::ReceiverThread()
@@ -268,11 +271,11 @@ void ReceiverThread::process() {
     LoopState state;
     state.frame.assign(m_bufferSize, 0);
     state.readBuffer.assign(m_bufferSize, 0);
-    state.stream.reserve(2 * static_cast<std::size_t>(m_bufferSize));
 
     while (!m_stopped.load()) {
         waitWhilePaused();
         state.failures = 0;
+        state.incompleteSince.reset();
         if (enterStreaming()) {
             streamFrames(state);
             exitStreaming();
@@ -399,11 +402,10 @@ void ReceiverThread::streamFrames(LoopState &state) {
                 return;
             }
         }
-        if (state.byteCount >= kRecordLength) {
+        if (recordSettled(state)) {
             handleRecord(state);
-            state.byteCount = 0;
         } else if (pass == PassResult::Idle) {
-            awaitBytes();
+            awaitBytes(state);
         }
         if (!m_capturing.load()) {
             return;
@@ -438,11 +440,7 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
         if (link->read(handle, state.readBuffer.data(), asked, &returned) != ft::Ok) {
             return PassResult::Failed;
         }
-        const auto first = state.readBuffer.begin();
-        state.stream.insert(state.stream.end(), first, first + std::min(returned, asked));
-        // The count follows what was asked for, not what came: a short read still ends in a cut.
-        state.byteCount = static_cast<std::int32_t>(
-            std::min<std::int64_t>(std::int64_t{state.byteCount} + asked, std::numeric_limits<std::int32_t>::max()));
+        state.record.append(state.readBuffer.data(), std::min(returned, asked), asked);
         if (returned < asked) {
             break;  // the queue held less than reported; asking again would only wait for the read timeout
         }
@@ -451,19 +449,45 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     return PassResult::Read;
 }
 
-void ReceiverThread::awaitBytes() {
+bool ReceiverThread::recordSettled(LoopState &state) {
+    switch (state.record.progress()) {
+        case RecordAssembler::Progress::Gathering:
+            return false;
+        case RecordAssembler::Progress::Complete:
+        case RecordAssembler::Progress::NoHeader:
+            return true;
+        case RecordAssembler::Progress::AwaitingRest:
+            break;
+    }
+    // The header is in but its frame is not: stray bytes ahead of the record made the total reach a
+    // record early, or a read came back short. The rest is on its way, so it is waited for.
+    const auto now = std::chrono::steady_clock::now();
+    if (!state.incompleteSince) {
+        state.incompleteSince = now;
+        return false;
+    }
+    return now - *state.incompleteSince >= kIncompleteRecordWait;
+}
+
+void ReceiverThread::awaitBytes(LoopState &state) {
     UsbFifoLink *link = m_link.load();
     if (link == nullptr) {
         return;
     }
-    if (link->waitForReceived(m_handle.load(), kReceiveWait) != ft::Ok) {
+    auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kReceiveWait);
+    if (state.incompleteSince) {
+        const auto left = kIncompleteRecordWait - (std::chrono::steady_clock::now() - *state.incompleteSince);
+        limit = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), limit);
+    }
+    if (link->waitForReceived(m_handle.load(), limit) != ft::Ok) {
         // The next status call fails too and is counted; this only keeps the loop from spinning.
         std::this_thread::sleep_for(kFailedWaitPause);
     }
 }
 
 void ReceiverThread::handleRecord(LoopState &state) {
-    if (FrameCutter::cut(state.stream, m_syncPattern, state.frame)) {
+    state.incompleteSince.reset();
+    if (state.record.cut(state.frame)) {
         processFrame(state);
     } else {
         qCDebug(lcReceiver) << "Record without a complete frame discarded";

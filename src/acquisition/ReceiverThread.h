@@ -187,7 +187,8 @@ private:
     void exitStreaming();
     void streamFrames(LoopState &state);
     PassResult readPass(LoopState &state);
-    void awaitBytes();
+    bool recordSettled(LoopState &state);
+    void awaitBytes(LoopState &state);
     void handleRecord(LoopState &state);
     void processFrame(LoopState &state);
     void stampFrame(bool recording);
