@@ -265,7 +265,8 @@ void TestReceiverLoop::deviceLostWithoutNoticeEndsTheStream() {
     m_link->loseDevice();
     QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 1, 5000);
     QCOMPARE(m_log->errors.front(), QStringLiteral("Failed to get device status"));
-    QCOMPARE(m_link->failedReads(), 0);
+    // The status calls did it: a read fails only if the loss came between a status call and its read.
+    QVERIFY(m_link->failedReads() <= 1);
     // The window ends the capture on the signal; here nobody does, so failures keep being reported.
     QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 2, 5000);
 }
