@@ -1,7 +1,8 @@
 #include "ReceiverThread.h"
 
 #include <algorithm>
-#include <limits>
+#include <optional>
+#include <thread>
 
 #include <QDateTime>
 #include <QLoggingCategory>
@@ -11,23 +12,32 @@
 #include "CalibrationReducer.h"
 #include "CommandProtocol.h"
 #include "CsvExport.h"
-#include "FrameCutter.h"
 #include "ParallelPixelLoop.h"
+#include "RecordAssembler.h"
 #include "UsbFifoLink.h"
 #include "WireFormat.h"
 #include "WorkerLog.h"
 
 namespace {
 
-constexpr auto kRecordLength = static_cast<std::int32_t>(wire::recordLength);
 constexpr std::size_t kFrameBytes = wire::frameBytes;
 constexpr int kImageSide = wire::imageSide;
 
-// Read failures in a row (across frames) after which the window hears of it.
+// Failed status calls and reads (counted across frames) after which the window hears of it.
 constexpr int kReadFailureLimit = 10;
 constexpr unsigned long kFailedReadPauseMs = 100;
-// While resumed but not yet told to capture, the loop checks again after this pause.
-constexpr unsigned long kIdlePauseMs = 1;
+// Longest sleep between two status calls while a record is awaited. The link wakes the loop when bytes
+// arrive; the limit only bounds how late the loop notices the end of streaming or a missed wake.
+constexpr auto kReceiveWait = std::chrono::milliseconds(20);
+// After a failed wait the loop pauses this long, so a link that fails its waits faster than its status
+// calls can never make the loop spin.
+constexpr auto kFailedWaitPause = std::chrono::milliseconds(1);
+// A record whose header is in but whose frame is not is waited for this long, the read timeout the link
+// is configured with, before it is given up.
+constexpr auto kIncompleteRecordWait = std::chrono::milliseconds(2000);
+// While resumed but not yet told to capture, the loop waits for the start; the session always wakes it,
+// this only bounds the wait for a flag written without the wake.
+constexpr auto kCaptureStartRecheck = std::chrono::milliseconds(50);
 
 const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 const QString kReadFailureText = QStringLiteral("Failed to get device status");
@@ -38,10 +48,11 @@ const QString kReadFailureText = QStringLiteral("Failed to get device status");
 struct ReceiverThread::LoopState {
     std::vector<unsigned char> frame;
     std::vector<unsigned char> readBuffer;
-    std::vector<unsigned char> stream;
-    std::uint32_t queued = 0;    // written only by the status call
-    std::int32_t byteCount = 0;  // bytes asked for since the last cut
-    int failures = 0;            // read failures since the loop last left the pause gate
+    RecordAssembler record;    // the bytes received since the last cut
+    std::uint32_t queued = 0;  // written only by the status call
+    int failures = 0;          // failed status calls and reads since the loop last left the pause gate
+    // Since when a record's header is in without its whole frame.
+    std::optional<std::chrono::steady_clock::time_point> incompleteSince;
 };
 
 ReceiverThread::ReceiverThread()
@@ -274,17 +285,17 @@ void ReceiverThread::process() {
     LoopState state;
     state.frame.assign(m_bufferSize, 0);
     state.readBuffer.assign(m_bufferSize, 0);
-    state.stream.reserve(2 * static_cast<std::size_t>(m_bufferSize));
 
     while (!m_stopped.load()) {
         waitWhilePaused();
         state.failures = 0;
+        state.incompleteSince.reset();
         if (enterStreaming()) {
             streamFrames(state);
             exitStreaming();
         } else if (!m_stopped.load()) {
             // Resumed but not (yet) told to capture: the start writes its commands before it sets the flag.
-            QThread::msleep(kIdlePauseMs);
+            waitForCaptureStart();
         }
     }
     qCDebug(lcReceiver) << "Finished";
@@ -294,6 +305,12 @@ void ReceiverThread::process() {
 void ReceiverThread::waitWhilePaused() {
     std::unique_lock lock(m_mutex);
     m_pauseCondition.wait(lock, [this] { return !m_paused; });
+}
+
+void ReceiverThread::waitForCaptureStart() {
+    std::unique_lock lock(m_mutex);
+    m_pauseCondition.wait_for(lock, kCaptureStartRecheck,
+                              [this] { return m_paused || m_stopped.load() || m_capturing.load(); });
 }
 
 bool ReceiverThread::enterStreaming() {
@@ -322,6 +339,7 @@ void ReceiverThread::pauseAfterFrame() {
     m_stopAfterFrame = true;
     std::unique_lock lock(m_mutex);
     m_paused = true;
+    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
@@ -332,6 +350,9 @@ void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
 void ReceiverThread::beginStreaming() {
     m_stopAfterFrame = false;
     m_capturing = true;
+    // Taken after the write, so a loop between its check of the flag and its wait cannot miss the wake.
+    std::unique_lock lock(m_mutex);
+    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::setIntegration(double integrationTimeNs, double capacitancePf) {
@@ -371,6 +392,7 @@ void ReceiverThread::requestShutdown() {
 void ReceiverThread::leaveStreaming(std::chrono::milliseconds grace) {
     std::unique_lock lock(m_mutex);
     m_paused = true;
+    m_pauseCondition.notify_all();
     if (!m_streaming) {
         return;
     }
@@ -394,12 +416,10 @@ void ReceiverThread::streamFrames(LoopState &state) {
                 return;
             }
         }
-        if (state.byteCount >= kRecordLength) {
+        if (recordSettled(state)) {
             handleRecord(state);
-            state.byteCount = 0;
         } else if (pass == PassResult::Idle) {
-            // Keep polling without sleeping, but let the other core's work in.
-            QThread::yieldCurrentThread();
+            awaitBytes(state);
         }
         if (!m_capturing.load()) {
             return;
@@ -415,7 +435,11 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     const ft::Handle handle = m_handle.load();
     std::uint32_t transmitQueued = 0;
     std::uint32_t events = 0;
-    link->getStatus(handle, &state.queued, &transmitQueued, &events);
+    // A device that went away without a device-change event shows itself only here: its status calls fail
+    // and would otherwise read as "nothing queued" for ever.
+    if (link->getStatus(handle, &state.queued, &transmitQueued, &events) != ft::Ok) {
+        return PassResult::Failed;
+    }
     if (state.queued == 0) {
         return PassResult::Idle;
     }
@@ -430,11 +454,7 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
         if (link->read(handle, state.readBuffer.data(), asked, &returned) != ft::Ok) {
             return PassResult::Failed;
         }
-        const auto first = state.readBuffer.begin();
-        state.stream.insert(state.stream.end(), first, first + std::min(returned, asked));
-        // The count follows what was asked for, not what came: a short read still ends in a cut.
-        state.byteCount = static_cast<std::int32_t>(
-            std::min<std::int64_t>(std::int64_t{state.byteCount} + asked, std::numeric_limits<std::int32_t>::max()));
+        state.record.append(state.readBuffer.data(), std::min(returned, asked), asked);
         if (returned < asked) {
             break;  // the queue held less than reported; asking again would only wait for the read timeout
         }
@@ -443,8 +463,45 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     return PassResult::Read;
 }
 
+bool ReceiverThread::recordSettled(LoopState &state) {
+    switch (state.record.progress()) {
+        case RecordAssembler::Progress::Gathering:
+            return false;
+        case RecordAssembler::Progress::Complete:
+        case RecordAssembler::Progress::NoHeader:
+            return true;
+        case RecordAssembler::Progress::AwaitingRest:
+            break;
+    }
+    // The header is in but its frame is not: stray bytes ahead of the record made the total reach a
+    // record early, or a read came back short. The rest is on its way, so it is waited for.
+    const auto now = std::chrono::steady_clock::now();
+    if (!state.incompleteSince) {
+        state.incompleteSince = now;
+        return false;
+    }
+    return now - *state.incompleteSince >= kIncompleteRecordWait;
+}
+
+void ReceiverThread::awaitBytes(LoopState &state) {
+    UsbFifoLink *link = m_link.load();
+    if (link == nullptr) {
+        return;
+    }
+    auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kReceiveWait);
+    if (state.incompleteSince) {
+        const auto left = kIncompleteRecordWait - (std::chrono::steady_clock::now() - *state.incompleteSince);
+        limit = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0), limit);
+    }
+    if (link->waitForReceived(m_handle.load(), limit) != ft::Ok) {
+        // The next status call fails too and is counted; this only keeps the loop from spinning.
+        std::this_thread::sleep_for(kFailedWaitPause);
+    }
+}
+
 void ReceiverThread::handleRecord(LoopState &state) {
-    if (FrameCutter::cut(state.stream, m_syncPattern, state.frame)) {
+    state.incompleteSince.reset();
+    if (state.record.cut(state.frame)) {
         processFrame(state);
     } else {
         qCDebug(lcReceiver) << "Record without a complete frame discarded";

@@ -25,8 +25,9 @@
 class UsbFifoLink;
 
 // The acquisition worker. It lives on its own QThread and runs `process` from the thread's start until
-// shutdown: it polls the link, cuts frames out of the byte stream, reports the selected pixel's current,
-// feeds calibration captures, renders and emits the picture, saves runs, and asks for the next frame.
+// shutdown: it sleeps on the link until bytes arrive, cuts frames out of the byte stream, reports the
+// selected pixel's current, feeds calibration captures, renders and emits the picture, saves runs, and
+// asks for the next frame.
 //
 // The window drives it only by writing the members below; it answers only through queued signals.
 // Every member the window writes is atomic or guarded by m_mutex, so no write is ever torn or unseen.
@@ -184,10 +185,13 @@ private:
                      std::vector<double> &samples, std::vector<double> &reference);
 
     void waitWhilePaused();
+    void waitForCaptureStart();
     bool enterStreaming();
     void exitStreaming();
     void streamFrames(LoopState &state);
     PassResult readPass(LoopState &state);
+    bool recordSettled(LoopState &state);
+    void awaitBytes(LoopState &state);
     void handleRecord(LoopState &state);
     void processFrame(LoopState &state);
     void stampFrame(bool recording);

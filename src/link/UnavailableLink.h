@@ -28,6 +28,8 @@ public:
     ft::Status write(ft::Handle, const void *, std::uint32_t, std::uint32_t *written) override;
     ft::Status getStatus(ft::Handle, std::uint32_t *rx, std::uint32_t *tx, std::uint32_t *event) override;
     ft::Status read(ft::Handle, void *, std::uint32_t, std::uint32_t *got) override;
+    // No device ever opens, so there is nothing to wait for.
+    ft::Status waitForReceived(ft::Handle, std::chrono::milliseconds) override { return ft::InvalidHandle; }
 
 private:
     std::string m_reason;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FtTypes.h"
@@ -53,6 +56,18 @@ public:
     // Blocks until bytesToRead bytes are there or the read timeout passes; *bytesReturned says how many came.
     virtual ft::Status read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead,
                             std::uint32_t *bytesReturned) = 0;
+    // Blocks until the receive queue holds bytes, `timeout` passes, or the handle closes or its device
+    // fails, whichever comes first, so a reader can sleep between status calls instead of spinning.
+    // Returns ft::Ok both when bytes may be waiting and when the time is up: a wake is only a hint, and
+    // the caller learns the count from getStatus. A closed or unknown handle, or a device that is gone,
+    // gives the status getStatus would give. Reads nothing, may return early, and is safe alongside every
+    // other call on the same handle.
+    virtual ft::Status waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) {
+        // Fallback for a backend that cannot be woken by arrivals: a short nap, so the caller polls.
+        (void)handle;
+        std::this_thread::sleep_for(std::min(timeout, std::chrono::milliseconds(1)));
+        return ft::Ok;
+    }
 
     // Backends that learn of plugging and unplugging themselves (the simulated instrument) call this,
     // from any thread. Others rely on the platform's device notifications and never call it.

@@ -66,6 +66,8 @@ void SimulatedInstrument::receiveFromHost(const std::uint8_t *data, std::size_t 
         }
         act(command);
     }
+    // An answer is there at once, a record becomes due later: either way a waiting host looks again.
+    m_outputChanged.notify_all();
 }
 
 void SimulatedInstrument::act(const SimulatedCommand &command) {
@@ -190,8 +192,62 @@ void SimulatedInstrument::advance() const {
 std::size_t SimulatedInstrument::bytesQueued() {
     std::lock_guard lock(m_mutex);
     advance();
+    const std::uint64_t before = m_output.arrivals();
     m_output.revealPortion();
+    if (m_output.arrivals() != before) {
+        m_outputChanged.notify_all();
+    }
     return m_output.visibleBytes();
+}
+
+template <typename Ready>
+bool SimulatedInstrument::waitUntil(std::unique_lock<std::mutex> &lock, Clock::time_point deadline,
+                                    std::uint64_t wakesSeen, Ready ready) {
+    for (;;) {
+        advance();
+        if (ready()) {
+            return true;
+        }
+        const Clock::time_point now = Clock::now();
+        if (m_wakes != wakesSeen || now >= deadline) {
+            return false;
+        }
+        // Nobody announces a record whose readout ends: the waiter sets its own alarm for it.
+        Clock::time_point until = deadline;
+        if (const std::optional<Clock::time_point> next = m_output.nextArrival()) {
+            until = std::min(until, *next);
+        }
+        m_outputChanged.wait_until(lock, until);
+    }
+}
+
+std::uint64_t SimulatedInstrument::wakeCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_wakes;
+}
+
+void SimulatedInstrument::wakeWaiters() {
+    std::lock_guard lock(m_mutex);
+    ++m_wakes;
+    m_outputChanged.notify_all();
+}
+
+bool SimulatedInstrument::waitForOutput(Clock::time_point deadline, std::uint64_t wakesSeen) {
+    std::unique_lock lock(m_mutex);
+    return waitUntil(lock, deadline, wakesSeen, [this] { return m_output.hasArrivedBytes(); });
+}
+
+std::uint64_t SimulatedInstrument::arrivals() const {
+    std::lock_guard lock(m_mutex);
+    advance();
+    return m_output.arrivals();
+}
+
+std::uint64_t SimulatedInstrument::waitForArrival(Clock::time_point deadline, std::uint64_t arrivalsSeen,
+                                                  std::uint64_t wakesSeen) {
+    std::unique_lock lock(m_mutex);
+    waitUntil(lock, deadline, wakesSeen, [&] { return m_output.arrivals() != arrivalsSeen; });
+    return m_output.arrivals();
 }
 
 std::size_t SimulatedInstrument::takeBytes(std::uint8_t *buffer, std::size_t size) {

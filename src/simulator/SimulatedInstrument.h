@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,6 +44,8 @@ struct AppliedParameters {
 // Thread-safe: every public operation takes the instrument's lock.
 class SimulatedInstrument {
 public:
+    using Clock = std::chrono::steady_clock;
+
     explicit SimulatedInstrument(std::string serialNumber = "VANTIKO");
     ~SimulatedInstrument();
     SimulatedInstrument(const SimulatedInstrument &) = delete;
@@ -65,6 +68,17 @@ public:
     std::string enumerateSerial();
     // Plugged in again: streaming off, queues empty, parameters back to their power-on values.
     void powerOn();
+
+    // --- Waiting for the host's receive queue (called by the simulated link) -------------------------------
+    // Both waits also end at `deadline` and at a wakeWaiters() made after `wakesSeen` was read from
+    // wakeCount(), so a waiter that reads the count before it last checks its handle misses no close.
+    std::uint64_t wakeCount() const;
+    void wakeWaiters();
+    // Until something that has arrived waits to be taken; true if so.
+    bool waitForOutput(Clock::time_point deadline, std::uint64_t wakesSeen);
+    // Bytes newly visible to the host since the count was `arrivalsSeen`; the count now.
+    std::uint64_t arrivals() const;
+    std::uint64_t waitForArrival(Clock::time_point deadline, std::uint64_t arrivalsSeen, std::uint64_t wakesSeen);
 
     // --- Control for tests and people ------------------------------------------------------------------
     void setIllumination(Illumination illumination);
@@ -111,8 +125,6 @@ public:
     void setRecordReadyHook(RecordReadyHook hook);
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     void act(const SimulatedCommand &command);
     void answer(std::vector<std::uint8_t> reply);
     void applyParameters(const SimulatedCommand &command);
@@ -123,12 +135,19 @@ private:
     // Lets the sensor's time pass: records whose readout is over join what the host can take. Const because
     // observing the instrument also lets time pass; the queue and the count are mutable for that.
     void advance() const;
+    // Waits (lock held) until `ready`, `deadline` or a wake; wakes itself when the next record arrives.
+    template <typename Ready>
+    bool waitUntil(std::unique_lock<std::mutex> &lock, Clock::time_point deadline, std::uint64_t wakesSeen,
+                   Ready ready);
 
     const std::string m_serialNumber;
     const Clock::time_point m_epoch = Clock::now();
     const std::unique_ptr<const SimulatedScene> m_scene;
     mutable std::mutex m_mutex;
+    // Signalled when the host may find something new: a command was acted on, a portion shown, a wake.
+    std::condition_variable m_outputChanged;
     // Everything below is guarded by m_mutex.
+    std::uint64_t m_wakes = 0;
     SimulatedCommandParser m_parser;
     mutable SimulatedOutputQueue m_output;
     AppliedParameters m_parameters;

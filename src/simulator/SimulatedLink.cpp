@@ -16,11 +16,8 @@ constexpr std::uint32_t ft232hType = 8;
 constexpr std::uint32_t vendorProductId = 0x04036014;
 constexpr std::uint32_t deviceOpenedFlag = 1;
 constexpr std::uint32_t firstLocationId = 0x11;
-// An empty receive queue costs the caller about one USB round trip, as with the real driver; the worker
-// polls the status in a tight loop, and this keeps that loop from spinning a core.
-constexpr auto emptyStatusLatency = std::chrono::microseconds(80);
-// A read that waits for a paced record looks again this often.
-constexpr auto readPollInterval = std::chrono::milliseconds(1);
+// A read or wait without a time limit still checks its handle this often.
+constexpr auto unlimitedWaitSlice = std::chrono::seconds(1);
 constexpr auto controlFileInterval = std::chrono::milliseconds(200);
 
 std::optional<Illumination> illuminationNamed(const std::string &name) {
@@ -132,6 +129,7 @@ std::shared_ptr<SimulatedInstrument> SimulatedLink::addDevice(const std::string 
 }
 
 void SimulatedLink::unplug(const std::string &serialNumber) {
+    std::shared_ptr<SimulatedInstrument> pulled;
     {
         std::lock_guard lock(m_mutex);
         Device *device = findDevice(serialNumber);
@@ -140,7 +138,10 @@ void SimulatedLink::unplug(const std::string &serialNumber) {
         }
         device->plugged = false;
         ++device->plugGeneration;
+        pulled = device->instrument;
     }
+    // Waits on its handles end now with the pulled device's status.
+    pulled->wakeWaiters();
     qCDebug(lcSimulator).noquote()
         << QStringLiteral("Instrument %1 unplugged").arg(QString::fromStdString(serialNumber));
     notifyDeviceChange();
@@ -299,8 +300,19 @@ ft::Status SimulatedLink::openEx(const std::string &arg, std::uint32_t flags, ft
 }
 
 ft::Status SimulatedLink::close(ft::Handle handle) {
-    std::lock_guard lock(m_mutex);
-    return m_sessions.erase(handleKey(handle)) > 0 ? ft::Ok : ft::InvalidHandle;
+    std::shared_ptr<SimulatedInstrument> closed;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_sessions.find(handleKey(handle));
+        if (found == m_sessions.end()) {
+            return ft::InvalidHandle;
+        }
+        closed = found->second.instrument;
+        m_sessions.erase(found);
+    }
+    // A wait or read still running on the handle returns now.
+    closed->wakeWaiters();
+    return ft::Ok;
 }
 
 ft::Status SimulatedLink::lookUp(ft::Handle handle, SessionView *view) const {
@@ -317,6 +329,17 @@ ft::Status SimulatedLink::lookUp(ft::Handle handle, SessionView *view) const {
     view->instrument = session.instrument;
     view->readTimeoutMs = session.readTimeoutMs;
     return ft::Ok;
+}
+
+ft::Status SimulatedLink::prepareWait(ft::Handle handle, SessionView *view, std::uint64_t *wakesSeen) const {
+    ft::Status status = lookUp(handle, view);
+    if (status != ft::Ok) {
+        return status;
+    }
+    *wakesSeen = view->instrument->wakeCount();
+    // Checked again after the count was read: a close or pull in between is caught here, one after it
+    // ends the wait.
+    return lookUp(handle, view);
 }
 
 // --- Configuration -----------------------------------------------------------------------------------------
@@ -409,9 +432,6 @@ ft::Status SimulatedLink::getStatus(ft::Handle handle, std::uint32_t *rxBytes, s
         return status;
     }
     *rxBytes = static_cast<std::uint32_t>(view.instrument->bytesQueued());
-    if (*rxBytes == 0) {
-        std::this_thread::sleep_for(emptyStatusLatency);
-    }
     return ft::Ok;
 }
 
@@ -432,25 +452,59 @@ ft::Status SimulatedLink::read(ft::Handle handle, void *buffer, std::uint32_t by
     auto *bytes = static_cast<std::uint8_t *>(buffer);
     // Read timeout 0 waits without limit, as with the driver; a pulled instrument or a closed handle
     // still ends the wait.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(view.readTimeoutMs);
+    const auto deadline = SimulatedInstrument::Clock::now() + std::chrono::milliseconds(view.readTimeoutMs);
     for (;;) {
+        const std::uint64_t arrivals = view.instrument->arrivals();
         *bytesReturned += static_cast<std::uint32_t>(
             view.instrument->takeBytes(bytes + *bytesReturned, bytesToRead - *bytesReturned));
         if (*bytesReturned == bytesToRead) {
             return ft::Ok;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = SimulatedInstrument::Clock::now();
         if (view.readTimeoutMs != 0 && now >= deadline) {
             return ft::Ok;
         }
-        const auto pause = view.readTimeoutMs == 0
-                               ? std::chrono::steady_clock::duration(readPollInterval)
-                               : std::min<std::chrono::steady_clock::duration>(readPollInterval, deadline - now);
-        std::this_thread::sleep_for(pause);
-        SessionView again;
-        status = lookUp(handle, &again);
+        std::uint64_t wakes = 0;
+        status = prepareWait(handle, &view, &wakes);
         if (status != ft::Ok) {
             return status;
         }
+        const auto until = view.readTimeoutMs == 0 ? now + unlimitedWaitSlice : deadline;
+        view.instrument->waitForArrival(until, arrivals, wakes);
     }
+}
+
+ft::Status SimulatedLink::waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) {
+    SessionView view;
+    std::uint64_t wakes = 0;
+    const ft::Status status = prepareWait(handle, &view, &wakes);
+    if (status != ft::Ok) {
+        return status;
+    }
+    view.instrument->waitForOutput(SimulatedInstrument::Clock::now() + timeout, wakes);
+    return lookUp(handle, &view);
+}
+
+ft::Status SimulatedLink::arrivalCount(ft::Handle handle, std::uint64_t *arrivals) const {
+    SessionView view;
+    const ft::Status status = lookUp(handle, &view);
+    if (status == ft::Ok && arrivals) {
+        *arrivals = view.instrument->arrivals();
+    }
+    return status;
+}
+
+ft::Status SimulatedLink::waitForArrival(ft::Handle handle, std::uint64_t *arrivals,
+                                         std::chrono::milliseconds timeout) {
+    if (!arrivals) {
+        return ft::InvalidParameter;
+    }
+    SessionView view;
+    std::uint64_t wakes = 0;
+    const ft::Status status = prepareWait(handle, &view, &wakes);
+    if (status != ft::Ok) {
+        return status;
+    }
+    *arrivals = view.instrument->waitForArrival(SimulatedInstrument::Clock::now() + timeout, *arrivals, wakes);
+    return lookUp(handle, &view);
 }

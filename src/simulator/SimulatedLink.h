@@ -63,6 +63,13 @@ public:
     ft::Status getStatus(ft::Handle handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
                          std::uint32_t *eventStatus) override;
     ft::Status read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override;
+    // Wakes when a reply is queued or a record's readout ends, without polling.
+    ft::Status waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) override;
+    // For a stand-in of a driver that signals arrivals: *arrivals counts the times bytes newly reached the
+    // receive queue of `handle`. waitForArrival returns when the count moves past *arrivals (and stores
+    // it), when the timeout passes, or when the handle closes or its instrument is pulled.
+    ft::Status arrivalCount(ft::Handle handle, std::uint64_t *arrivals) const;
+    ft::Status waitForArrival(ft::Handle handle, std::uint64_t *arrivals, std::chrono::milliseconds timeout);
     // Arrival (addDevice, plug) and removal (unplug) call it on the thread that caused them, outside the
     // link's lock. Once this returns, the previous callback is not running and will not run again, so an
     // owner may clear it in its destructor; the callback must therefore not wait for a thread that is
@@ -90,6 +97,9 @@ private:
 
     // ft::Ok with the session's view, ft::InvalidHandle, or ft::IoError when its instrument is pulled.
     ft::Status lookUp(ft::Handle handle, SessionView *view) const;
+    // Looks the handle up and reads its instrument's wake count; a close or pull after that ends any wait
+    // given the count.
+    ft::Status prepareWait(ft::Handle handle, SessionView *view, std::uint64_t *wakesSeen) const;
     const Device *findDevice(const std::string &serialNumber) const;
     Device *findDevice(const std::string &serialNumber);
     bool isOpen(const Device &device) const;

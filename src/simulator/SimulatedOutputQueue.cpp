@@ -9,6 +9,9 @@ void SimulatedOutputQueue::pushReply(std::vector<std::uint8_t> bytes, Clock::tim
     chunk.readyAt = now;
     chunk.visible = chunk.bytes.size();
     chunk.arrived = true;
+    if (!chunk.bytes.empty()) {
+        ++m_arrivals;
+    }
     const auto firstPending =
         std::find_if(m_chunks.begin(), m_chunks.end(), [](const Chunk &queued) { return !queued.arrived; });
     m_chunks.insert(firstPending, std::move(chunk));
@@ -37,6 +40,7 @@ std::size_t SimulatedOutputQueue::update(Clock::time_point now) {
         chunk.arrived = true;
         if (!chunk.inPortions) {
             chunk.visible = chunk.bytes.size();
+            ++m_arrivals;
         }
         if (chunk.record) {
             ++arrivedRecords;
@@ -53,11 +57,15 @@ void SimulatedOutputQueue::revealPortion() {
         if (chunk.visible == chunk.bytes.size()) {
             continue;
         }
+        const std::size_t before = chunk.visible;
         if (chunk.portions.empty()) {
             chunk.visible = chunk.bytes.size();
         } else {
             chunk.visible = std::min(chunk.bytes.size(), chunk.visible + chunk.portions.front());
             chunk.portions.pop_front();
+        }
+        if (chunk.visible != before) {
+            ++m_arrivals;
         }
         return;
     }
@@ -75,6 +83,20 @@ std::size_t SimulatedOutputQueue::visibleBytes() const {
         }
     }
     return total;
+}
+
+bool SimulatedOutputQueue::hasArrivedBytes() const {
+    return std::any_of(m_chunks.begin(), m_chunks.end(),
+                       [](const Chunk &chunk) { return chunk.arrived && chunk.taken < chunk.bytes.size(); });
+}
+
+std::optional<SimulatedOutputQueue::Clock::time_point> SimulatedOutputQueue::nextArrival() const {
+    const auto pending =
+        std::find_if(m_chunks.begin(), m_chunks.end(), [](const Chunk &chunk) { return !chunk.arrived; });
+    if (pending == m_chunks.end()) {
+        return std::nullopt;
+    }
+    return pending->readyAt;
 }
 
 std::size_t SimulatedOutputQueue::take(std::uint8_t *buffer, std::size_t size) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 // What the simulated instrument has sent towards the host, in order: replies, which are there at once,
@@ -28,6 +29,14 @@ public:
     void revealPortion();
     // Bytes the host can take now.
     std::size_t visibleBytes() const;
+    // Whether anything that has arrived is still to be taken, shown or not yet (a record in portions shows
+    // its next portion at the next status call).
+    bool hasArrivedBytes() const;
+    // When the next record still being read out arrives, if there is one.
+    std::optional<Clock::time_point> nextArrival() const;
+    // How many times bytes have newly become visible to the host (a reply, a record, a portion); a waiter
+    // that remembers it sees whether something came since.
+    std::uint64_t arrivals() const { return m_arrivals; }
     // Moves up to `size` visible bytes into `buffer`; returns how many.
     std::size_t take(std::uint8_t *buffer, std::size_t size);
 
@@ -50,4 +59,5 @@ private:
     };
 
     std::deque<Chunk> m_chunks;
+    std::uint64_t m_arrivals = 0;
 };

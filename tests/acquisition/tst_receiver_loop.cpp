@@ -47,7 +47,14 @@ private slots:
     void cleanup();
     void recordsInPortions_data();
     void recordsInPortions();
-    void recordCutBeforeItsEndYieldsNoFrame();
+    void recordBehindStrayBytesIsWaitedFor();
+    void recordsBehindStrayBytesInFixedPieces_data();
+    void recordsBehindStrayBytesInFixedPieces();
+    void recordThatNeverCompletesIsGivenUp();
+    void waitsForRecordsInsteadOfPolling();
+    void failingStatusCallsCount_data();
+    void failingStatusCallsCount();
+    void deviceLostWithoutNoticeEndsTheStream();
     void strayBytesInTheSameReadAreSkipped();
     void tenReadFailuresAreTolerated();
     void eleventhReadFailureIsReported();
@@ -135,9 +142,10 @@ void TestReceiverLoop::recordsInPortions() {
     QVERIFY(m_link->largestReadAsked() <= 8200);
 }
 
-void TestReceiverLoop::recordCutBeforeItsEndYieldsNoFrame() {
+void TestReceiverLoop::recordBehindStrayBytesIsWaitedFor() {
     // Ten stray bytes ahead of the first record: the count reaches 8200 while its last ten bytes are still
-    // on the way. That cut yields no frame; the next request still goes out and the next record is found.
+    // on the way. The loop reads on until they are in, so the record still yields its frame, and the next
+    // request goes out only then.
     m_link->setRecordSource([](int request) {
         if (request == 0) {
             return splitBytes(requestRecord(0), {8190});
@@ -147,8 +155,120 @@ void TestReceiverLoop::recordCutBeforeItsEndYieldsNoFrame() {
     m_link->queueNow(Bytes(10, 0x11));
     m_runner->beginCapture();
     QTRY_VERIFY(m_log->images.size() >= 2);
+    QCOMPARE(m_log->images[0], expectedImage(0));
+    QCOMPARE(m_log->images[1], expectedImage(1));
+}
+
+void TestReceiverLoop::recordsBehindStrayBytesInFixedPieces_data() {
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<int>("stray");
+    QTest::addColumn<bool>("strayApart");  // the stray bytes are read on their own, not in the first piece
+    for (const int piece : {64, 510, 512, 4096}) {
+        for (const int stray : {1, 10, 40, 511, 600}) {
+            QTest::addRow("pieces of %d, %d stray bytes apart", piece, stray) << piece << stray << true;
+            QTest::addRow("pieces of %d, %d stray bytes in them", piece, stray) << piece << stray << false;
+        }
+    }
+}
+
+void TestReceiverLoop::recordsBehindStrayBytesInFixedPieces() {
+    // Stray bytes ahead of every other record, all of it arriving in fixed-size USB pieces: the total
+    // reaches 8200 before such a record's end has come. Every record must still become its picture, with
+    // one request per record.
+    QFETCH(int, piece);
+    QFETCH(int, stray);
+    QFETCH(bool, strayApart);
+    m_link->setRecordSource([piece, stray, strayApart](int request) {
+        const Bytes strayBytes(request % 2 == 0 ? std::size_t(stray) : 0, 0x5A);
+        Bytes bytes = strayApart ? Bytes{} : strayBytes;
+        const Bytes record = requestRecord(request);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+        std::vector<Bytes> portions =
+            splitBytes(bytes, std::vector<std::size_t>(bytes.size() / std::size_t(piece), std::size_t(piece)));
+        if (strayApart && !strayBytes.empty()) {
+            portions.insert(portions.begin(), strayBytes);
+        }
+        return portions;
+    });
+    constexpr int records = 6;
+    m_runner->beginCapture();
+    QTRY_VERIFY(m_log->images.size() >= std::size_t(records));
+    m_runner->stopCapture();
+    for (int request = 0; request < records; ++request) {
+        QCOMPARE(m_log->images[request], expectedImage(request));
+    }
+    // The start's request, then one command per picture: requests, and the stop after the last.
+    QTRY_COMPARE(m_log->images.size(), std::size_t(m_link->count(kFrameRequest)));
+    QCOMPARE(m_link->count(kStopCommand), 1);
+    QVERIFY(m_link->largestReadAsked() <= 8200);
+}
+
+void TestReceiverLoop::recordThatNeverCompletesIsGivenUp() {
+    // The header is in, but the frame behind it never completes: after the read timeout the record is
+    // given up without a frame, and the next request brings the next record.
+    m_link->setRecordSource([](int request) {
+        if (request == 0) {
+            Bytes bytes(300, 0x33);
+            const Bytes record = requestRecord(0);
+            bytes.insert(bytes.end(), record.begin(), record.begin() + 8000);
+            return std::vector<Bytes>{bytes};
+        }
+        return std::vector<Bytes>{requestRecord(request)};
+    });
+    m_runner->beginCapture();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->images.empty(), 6000);
     QCOMPARE(m_log->images[0], expectedImage(1));
-    QCOMPARE(m_log->images[1], expectedImage(2));
+    QVERIFY(m_link->count(kFrameRequest) >= 3);
+    QVERIFY(m_log->errors.isEmpty());
+}
+
+void TestReceiverLoop::waitsForRecordsInsteadOfPolling() {
+    // No record comes: the loop sleeps on the link between status calls instead of asking again at once.
+    m_link->setAnswering(false);
+    m_runner->beginCapture();
+    QTRY_VERIFY(m_link->waits() > 0);
+    const int before = m_link->statusCalls();
+    QTest::qWait(300);
+    // A loop that spins makes many thousands of calls in this time; one that waits, about fifteen.
+    QVERIFY2(m_link->statusCalls() - before < 100, qPrintable(QString::number(m_link->statusCalls() - before)));
+    // A record that arrives ends the wait.
+    m_link->queueNow(requestRecord(0));
+    QTRY_COMPARE(m_log->images.size(), std::size_t(1));
+    QCOMPARE(m_log->images[0], expectedImage(0));
+}
+
+void TestReceiverLoop::failingStatusCallsCount_data() {
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<int>("errors");
+    QTest::newRow("ten are tolerated") << 10 << 0;
+    QTest::newRow("the eleventh is reported") << 11 << 1;
+}
+
+void TestReceiverLoop::failingStatusCallsCount() {
+    // A status call that fails counts like a failed read.
+    QFETCH(int, failures);
+    QFETCH(int, errors);
+    m_link->failStatusCalls(failures);
+    m_runner->beginCapture();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->images.empty(), 5000);
+    QCOMPARE(m_log->images[0], expectedImage(0));
+    QCoreApplication::processEvents();
+    QCOMPARE(int(m_log->errors.size()), errors);
+    QCOMPARE(m_link->failedReads(), 0);
+}
+
+void TestReceiverLoop::deviceLostWithoutNoticeEndsTheStream() {
+    // The device goes away and nobody says so: only the status calls show it. The loop reports it through
+    // the error path instead of waiting for a record for ever, and again for every further run of failures.
+    m_runner->beginCapture();
+    QTRY_VERIFY(m_log->images.size() >= 2);
+    m_link->loseDevice();
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 1, 5000);
+    QCOMPARE(m_log->errors.front(), QStringLiteral("Failed to get device status"));
+    // The status calls did it: a read fails only if the loss came between a status call and its read.
+    QVERIFY(m_link->failedReads() <= 1);
+    // The window ends the capture on the signal; here nobody does, so failures keep being reported.
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->errors.size(), 2, 5000);
 }
 
 void TestReceiverLoop::strayBytesInTheSameReadAreSkipped() {

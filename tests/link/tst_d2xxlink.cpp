@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QLibrary>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "D2xxLibraryLink.h"
@@ -293,6 +294,81 @@ private slots:
         QCOMPARE(got, 0u);
         std::uint32_t written = 0;
         QCOMPARE(m_link->write(m_handle, kFrameRequest.data(), 8, &written), ft::IoError);
+    }
+
+    // --- Waiting for received bytes ----------------------------------------------------------------------
+
+    void waitsLastUntilBytesArrive_data() {
+        QTest::addColumn<QByteArray>("library");
+        QTest::addColumn<bool>("signalsArrivals");
+        QTest::newRow("the library's event") << QByteArray(D2XX_STUB_LIBRARY) << true;
+        QTest::newRow("polling, without FT_SetEventNotification")
+            << QByteArray(D2XX_STUB_WITHOUT_EVENTS_LIBRARY) << false;
+    }
+
+    void waitsLastUntilBytesArrive() {
+        QFETCH(QByteArray, library);
+        QFETCH(bool, signalsArrivals);
+        const ScopedEnvironment named("VANTIKO_D2XX_LIBRARY", library);
+        if (!signalsArrivals) {
+            // Said once, when the library is loaded.
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("lacks FT_SetEventNotification")));
+        }
+        m_link = D2xxLibraryLink::load();
+        QVERIFY(m_link);
+        QCOMPARE(m_link->signalsArrivals(), signalsArrivals);
+        // An event the library refused would quietly turn waits into polling.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("FT_SetEventNotification failed")));
+        openAndConfigure();
+        using namespace std::chrono_literals;
+
+        // Nothing is coming: the wait lasts its timeout.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(m_link->waitForReceived(m_handle, 150ms), ft::Ok);
+        QVERIFY2(timer.elapsed() >= 100, qPrintable(QString::number(timer.elapsed())));
+
+        // An acknowledgement that arrives during a long wait ends it.
+        std::thread sender([this] {
+            std::this_thread::sleep_for(100ms);
+            writeAll(*m_link, m_handle, kHandshake);
+        });
+        timer.restart();
+        const ft::Status woken = m_link->waitForReceived(m_handle, 4000ms);
+        const qint64 waited = timer.elapsed();
+        sender.join();
+        QCOMPARE(woken, ft::Ok);
+        QVERIFY2(waited < 3000, qPrintable(QStringLiteral("woken after %1 ms").arg(waited)));
+        // Bytes already queued end a wait at once.
+        timer.restart();
+        QCOMPARE(m_link->waitForReceived(m_handle, 4000ms), ft::Ok);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(receive(*m_link, m_handle, kHandshakeAck.size(), 1000), kHandshakeAck);
+
+        // A close from another thread ends a wait in progress, which then reports the handle closed.
+        std::atomic<ft::Status> waitStatus{ft::OtherError};
+        std::atomic<bool> started{false};
+        std::thread waiter([&] {
+            started = true;
+            waitStatus = m_link->waitForReceived(m_handle, 8000ms);
+        });
+        QTRY_VERIFY(started);
+        std::this_thread::sleep_for(100ms);
+        timer.restart();
+        QCOMPARE(m_link->close(m_handle), ft::Ok);
+        waiter.join();
+        m_handle = nullptr;
+        QCOMPARE(waitStatus.load(), ft::InvalidHandle);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void aWaitOnAPulledInstrumentFails() {
+        openAndConfigure();
+        QVERIFY(controlStandIn("unplug"));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(m_link->waitForReceived(m_handle, std::chrono::milliseconds(4000)), ft::IoError);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void closeWaitsForAReadInProgress() {

@@ -40,6 +40,8 @@ private slots:
     void handshakeThroughTheLink();
     void readWaitsForAPacedRecord();
     void readGivesUpAtTheTimeout();
+    void waitForReceivedEndsOnArrivalOrDeparture_data();
+    void waitForReceivedEndsOnArrivalOrDeparture();
     void failingReadsReportIoError();
     void endlessReadEndsWhenTheInstrumentGoes_data();
     void endlessReadEndsWhenTheInstrumentGoes();
@@ -267,6 +269,8 @@ void TestSimulator::callsOnAClosedOrUnknownHandle_data() {
         std::uint32_t got = 0;
         return l.read(h, buffer, sizeof buffer, &got);
     });
+    QTest::newRow("wait for received") << LinkCall(
+        [](SimulatedLink &l, ft::Handle h) { return l.waitForReceived(h, std::chrono::milliseconds(5000)); });
 }
 
 void TestSimulator::callsOnAClosedOrUnknownHandle() {
@@ -342,6 +346,60 @@ void TestSimulator::readGivesUpAtTheTimeout() {
     QCOMPARE(got, 0u);
     QCOMPARE(link.read(handle, nullptr, 8, &got), ft::InvalidParameter);
     QCOMPARE(link.close(handle), ft::Ok);
+}
+
+void TestSimulator::waitForReceivedEndsOnArrivalOrDeparture_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<ft::Status>("status");
+    QTest::addColumn<bool>("bytesQueued");
+    QTest::newRow("nothing comes") << "none" << 150 << ft::Status{ft::Ok} << false;
+    QTest::newRow("a reply queued already") << "reply" << 4000 << ft::Status{ft::Ok} << true;
+    QTest::newRow("a paced record becomes due") << "record" << 4000 << ft::Status{ft::Ok} << true;
+    QTest::newRow("instrument pulled") << "unplug" << 4000 << ft::Status{ft::IoError} << false;
+    QTest::newRow("handle closed") << "close" << 4000 << ft::Status{ft::InvalidHandle} << false;
+}
+
+void TestSimulator::waitForReceivedEndsOnArrivalOrDeparture() {
+    QFETCH(QString, event);
+    QFETCH(int, timeoutMs);
+    QFETCH(ft::Status, status);
+    QFETCH(bool, bytesQueued);
+    SimulatedLink link;
+    ft::Handle handle = openDefault(link);
+    QVERIFY(handle);
+    if (event == QLatin1String("reply")) {
+        QCOMPARE(writeBytes(link, handle, handshake), ft::Ok);
+    } else if (event == QLatin1String("record")) {
+        QCOMPARE(writeBytes(link, handle, startCommand), ft::Ok);
+        QCOMPARE(writeBytes(link, handle, frameRequest), ft::Ok);
+    }
+    // Pulling or closing happens while the wait is on.
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (event == QLatin1String("unplug")) {
+            link.unplug();
+        } else if (event == QLatin1String("close")) {
+            link.close(handle);
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const ft::Status waited = link.waitForReceived(handle, std::chrono::milliseconds(timeoutMs));
+    const qint64 elapsed = clock.elapsed();
+    other.join();
+    QCOMPARE(waited, status);
+    if (event == QLatin1String("none")) {
+        QVERIFY2(elapsed >= 100, qPrintable(QString::number(elapsed)));
+    } else {
+        QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
+    }
+    std::uint32_t rx = 0, tx = 0, events = 0;
+    if (status == ft::Ok) {
+        QCOMPARE(link.getStatus(handle, &rx, &tx, &events), ft::Ok);
+        QCOMPARE(rx > 0, bytesQueued);
+    }
+    link.close(handle);
 }
 
 void TestSimulator::failingReadsReportIoError() {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -83,7 +84,8 @@ inline std::vector<Bytes> splitBytes(const Bytes &bytes, const std::vector<std::
 }
 
 // An instrument on a scripted link: every frame request is answered with the portions the record source
-// gives for it; one pending portion becomes readable per status call. Reads can be made to fail.
+// gives for it; one pending portion becomes readable per status call. Reads and status calls can be made
+// to fail. A wait for received bytes ends as soon as a portion is pending.
 class FakeInstrumentLink : public OneDeviceLink {
 public:
     // Portions of the answer to request n (0, 1, 2, ...); an empty list leaves the request unanswered.
@@ -115,6 +117,22 @@ public:
     void queueNow(const Bytes &bytes) {
         std::lock_guard lock(m_mutex);
         m_pending.push_front(bytes);
+        m_changed.notify_all();
+    }
+    // The next `count` status calls fail.
+    void failStatusCalls(int count) {
+        std::lock_guard lock(m_mutex);
+        m_failingStatusCalls = count;
+    }
+    // The device goes away without anyone being told: from now on every status call, read and wait fails.
+    void loseDevice() {
+        std::lock_guard lock(m_mutex);
+        m_lost = true;
+        m_changed.notify_all();
+    }
+    int waits() const {
+        std::lock_guard lock(m_mutex);
+        return m_waits;
     }
     std::vector<Bytes> writes() const {
         std::lock_guard lock(m_mutex);
@@ -148,6 +166,7 @@ public:
                 m_pending.push_back(std::move(portion));
             }
             ++m_requests;
+            m_changed.notify_all();
         }
         return ft::Ok;
     }
@@ -155,6 +174,13 @@ public:
                          std::uint32_t *eventStatus) override {
         std::lock_guard lock(m_mutex);
         ++m_statusCalls;
+        if (m_lost) {
+            return ft::IoError;
+        }
+        if (m_failingStatusCalls > 0) {
+            --m_failingStatusCalls;
+            return ft::IoError;
+        }
         if (!m_pending.empty()) {
             m_receive.insert(m_receive.end(), m_pending.front().begin(), m_pending.front().end());
             m_pending.pop_front();
@@ -167,6 +193,11 @@ public:
     ft::Status read(ft::Handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override {
         std::lock_guard lock(m_mutex);
         m_largestRead = std::max(m_largestRead, bytesToRead);
+        if (m_lost) {
+            ++m_failedReads;
+            *bytesReturned = 0;
+            return ft::IoError;
+        }
         if (!m_readScript.empty()) {
             const bool fail = m_readScript.front();
             m_readScript.pop_front();
@@ -183,8 +214,19 @@ public:
         return ft::Ok;
     }
 
+    ft::Status waitForReceived(ft::Handle, std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(m_mutex);
+        ++m_waits;
+        m_changed.wait_for(lock, timeout, [this] { return m_lost || !m_pending.empty() || !m_receive.empty(); });
+        return m_lost ? ft::IoError : ft::Ok;
+    }
+
 private:
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_lost = false;
+    int m_failingStatusCalls = 0;
+    int m_waits = 0;
     RecordSource m_source;
     bool m_answering = true;
     int m_requests = 0;

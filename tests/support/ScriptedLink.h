@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -16,6 +17,7 @@ public:
     void queue(std::vector<std::uint8_t> bytes, int afterStatusCalls = 0) {
         std::lock_guard lock(m_mutex);
         m_pending.push_back({afterStatusCalls, std::move(bytes)});
+        m_changed.notify_all();
     }
     std::vector<std::vector<std::uint8_t>> writes() const {
         std::lock_guard lock(m_mutex);
@@ -66,12 +68,20 @@ public:
         return ft::Ok;
     }
 
+    // Bytes still to come appear only through status calls, so a wait ends at once while any are scripted.
+    ft::Status waitForReceived(ft::Handle, std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, timeout, [this] { return !m_pending.empty() || !m_queue.empty(); });
+        return ft::Ok;
+    }
+
 private:
     struct Pending {
         int afterStatusCalls;
         std::vector<std::uint8_t> bytes;
     };
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     std::vector<Pending> m_pending;
     std::deque<std::uint8_t> m_queue;
     std::vector<std::vector<std::uint8_t>> m_writes;

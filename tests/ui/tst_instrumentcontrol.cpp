@@ -378,6 +378,20 @@ private slots:
         QVERIFY(!window.isConnected());
         QCOMPARE(window.form()->pushButton_Connect->text(), QStringLiteral("Connect"));
     }
+
+    void deviceLostWithoutNoticeEndsCaptureAndConnection() {
+        // The instrument goes away and no device-change event says so: only its failing status calls do.
+        WindowFixture fixture;
+        MainWindow window;
+        QVERIFY(WindowFixture::connectWindow(window));
+        startCaptureAndWaitForFrames(window);
+        fixture.link().setDeviceChangeCallback({});
+        fixture.link().unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.lastMessage(), QStringLiteral("Error Occurred."), 10000);
+        QVERIFY(!window.isCapturing());
+        QVERIFY(!window.isConnected());
+        QVERIFY(!fixture.messages.contains(QStringLiteral("Device disconnected.")));
+    }
 };
 
 QTEST_MAIN(TestInstrumentControl)

@@ -1,13 +1,20 @@
 #include "D2xxLibraryLink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 #include <QLibrary>
 #include <QtGlobal>
 
 #include "LinkLogging.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -16,6 +23,8 @@ namespace {
 constexpr std::uint32_t kSpareListRecords = 16;
 
 const char *const kEnvironmentLibrary = "VANTIKO_D2XX_LIBRARY";
+// How often a wait looks at the queue when the library cannot signal arrivals.
+constexpr auto kStatusPollInterval = std::chrono::milliseconds(1);
 
 std::string boundedText(const char *text, std::size_t capacity) {
     return std::string(text, strnlen(text, capacity));
@@ -45,6 +54,9 @@ QStringList resolveFunctions(QLibrary &library, D2xxLibraryLink::Functions *func
     resolveInto(library, "FT_Write", functions->write, &missing);
     resolveInto(library, "FT_GetStatus", functions->getStatus, &missing);
     resolveInto(library, "FT_Read", functions->read, &missing);
+    // Older libraries may lack it; waits then poll.
+    functions->setEventNotification =
+        reinterpret_cast<FT_SetEventNotification_t>(library.resolve("FT_SetEventNotification"));
     return missing;
 }
 
@@ -71,13 +83,45 @@ QString loadFailureText(const QStringList &names, const QString &error) {
 
 }  // namespace
 
-// One handle the library gave out. Calls on it run side by side; a close refuses new calls and waits for
-// the running ones, so the library's handle is never used after its FT_Close.
+// One handle the library gave out. Calls on it run side by side; a close refuses new calls, wakes a wait
+// for received bytes and waits for the running calls, so the library's handle is never used after its
+// FT_Close. The arrival event lives here as long as the handle, so the library never signals freed memory.
 class D2xxLibraryLink::OpenDevice {
 public:
-    explicit OpenDevice(d2xx::Handle native) : m_native(native) {}
+    explicit OpenDevice(d2xx::Handle native) : m_native(native) {
+#if defined(_WIN32)
+        m_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+#else
+        pthread_mutex_init(&m_event.eMutex, nullptr);
+        pthread_condattr_t attributes;
+        pthread_condattr_init(&attributes);
+#if !defined(__APPLE__)
+        pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+#endif
+        pthread_cond_init(&m_event.eCondVar, &attributes);
+        pthread_condattr_destroy(&attributes);
+        m_event.iVar = 0;
+#endif
+    }
+    ~OpenDevice() {
+#if defined(_WIN32)
+        if (m_event) {
+            CloseHandle(m_event);
+        }
+#else
+        pthread_cond_destroy(&m_event.eCondVar);
+        pthread_mutex_destroy(&m_event.eMutex);
+#endif
+    }
+    OpenDevice(const OpenDevice &) = delete;
+    OpenDevice &operator=(const OpenDevice &) = delete;
 
-    d2xx::Handle native() const { return m_native; }
+    d2xx::Handle native() const {
+        return m_native;
+    }
+    bool closing() const {
+        return m_closing.load();
+    }
 
     bool enter() {
         std::lock_guard lock(m_mutex);
@@ -96,17 +140,92 @@ public:
     }
 
     void closeAndWait() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_closing = true;
+        signalEvent();
         std::unique_lock lock(m_mutex);
-        m_closed = true;
         m_idle.wait(lock, [this] { return m_callsRunning == 0; });
     }
 
+    // Asks the library, once per handle, to signal the event when bytes arrive; false if it would not.
+    bool armArrivalEvent(FT_SetEventNotification_t setEventNotification) {
+        std::lock_guard lock(m_armMutex);
+        if (m_armState == ArmState::NotAsked) {
+#if defined(_WIN32)
+            void *const event = m_event;
+#else
+            void *const event = &m_event;
+#endif
+            const ft::Status status =
+                event ? setEventNotification(m_native, d2xx::eventRxChar, event) : ft::InsufficientResources;
+            m_armState = status == ft::Ok ? ArmState::Armed : ArmState::Refused;
+            if (status != ft::Ok) {
+                qCWarning(lcLink) << "FT_SetEventNotification failed with status" << status
+                                  << "; waits for received bytes poll this device";
+            }
+        }
+        return m_armState == ArmState::Armed;
+    }
+
+    // Sleeps until the library signals, the timeout passes or the handle closes.
+    void waitForEvent(std::chrono::milliseconds timeout) {
+#if defined(_WIN32)
+        if (closing()) {
+            return;
+        }
+        const long long milliseconds = std::clamp<long long>(timeout.count(), 0, static_cast<long long>(INFINITE) - 1);
+        WaitForSingleObject(m_event, static_cast<DWORD>(milliseconds));
+#else
+        timespec deadline{};
+#if defined(__APPLE__)
+        clock_gettime(CLOCK_REALTIME, &deadline);
+#else
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+#endif
+        const std::chrono::nanoseconds wait = std::max(timeout, std::chrono::milliseconds(0));
+        const long long nanoseconds = deadline.tv_nsec + wait.count() % 1'000'000'000;
+        deadline.tv_sec += static_cast<time_t>(wait.count() / 1'000'000'000 + nanoseconds / 1'000'000'000);
+        deadline.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+        pthread_mutex_lock(&m_event.eMutex);
+        // Checked under the event's mutex, which the close also takes to signal: its wake cannot be missed.
+        if (!closing()) {
+            pthread_cond_timedwait(&m_event.eCondVar, &m_event.eMutex, &deadline);
+        }
+        pthread_mutex_unlock(&m_event.eMutex);
+#endif
+    }
+
 private:
+    enum class ArmState { NotAsked, Armed, Refused };
+
+    void signalEvent() {
+#if defined(_WIN32)
+        if (m_event) {
+            SetEvent(m_event);
+        }
+#else
+        pthread_mutex_lock(&m_event.eMutex);
+        pthread_cond_broadcast(&m_event.eCondVar);
+        pthread_mutex_unlock(&m_event.eMutex);
+#endif
+    }
+
     const d2xx::Handle m_native;
     std::mutex m_mutex;
     std::condition_variable m_idle;
     int m_callsRunning = 0;  // guarded by m_mutex
     bool m_closed = false;   // guarded by m_mutex
+    std::atomic<bool> m_closing{false};
+    std::mutex m_armMutex;
+    ArmState m_armState = ArmState::NotAsked;  // guarded by m_armMutex
+#if defined(_WIN32)
+    HANDLE m_event = nullptr;
+#else
+    d2xx::EventHandle m_event{};
+#endif
 };
 
 QStringList D2xxLibraryLink::candidateLibraryNames() {
@@ -151,6 +270,10 @@ std::unique_ptr<D2xxLibraryLink> D2xxLibraryLink::load(QString *diagnostic) {
 D2xxLibraryLink::D2xxLibraryLink(std::unique_ptr<QLibrary> library, const Functions &functions)
     : m_library(std::move(library)), m_functions(functions) {
     qCInfo(lcLink).noquote() << "Loaded the D2XX library" << m_library->fileName();
+    if (!m_functions.setEventNotification) {
+        qCWarning(lcLink).noquote() << "The D2XX library" << m_library->fileName()
+                                    << "lacks FT_SetEventNotification; waits for received bytes poll the status";
+    }
 }
 
 D2xxLibraryLink::~D2xxLibraryLink() {
@@ -336,4 +459,44 @@ ft::Status D2xxLibraryLink::read(ft::Handle handle, void *buffer, std::uint32_t 
         }
         return status;
     });
+}
+
+ft::Status D2xxLibraryLink::waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) {
+    const std::shared_ptr<OpenDevice> device = m_devices.find(handle);
+    if (!device || !device->enter()) {
+        return ft::InvalidHandle;
+    }
+    ft::Status status = ft::Ok;
+    if (m_functions.setEventNotification && device->armArrivalEvent(m_functions.setEventNotification)) {
+        // The library signals arrivals, not a level: bytes already queued end the wait at once. A signal
+        // between this look and the wait is lost, which costs at most the timeout, since the caller asks
+        // for the status after every wait.
+        d2xx::Dword rx = 0;
+        d2xx::Dword tx = 0;
+        d2xx::Dword event = 0;
+        status = m_functions.getStatus(device->native(), &rx, &tx, &event);
+        if (status == ft::Ok && rx == 0) {
+            device->waitForEvent(timeout);
+        }
+    } else {
+        status = pollForReceived(*device, timeout);
+    }
+    const bool closed = device->closing();
+    device->leave();
+    return closed ? ft::InvalidHandle : status;
+}
+
+ft::Status D2xxLibraryLink::pollForReceived(OpenDevice &device, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        d2xx::Dword rx = 0;
+        d2xx::Dword tx = 0;
+        d2xx::Dword event = 0;
+        const ft::Status status = m_functions.getStatus(device.native(), &rx, &tx, &event);
+        const auto now = std::chrono::steady_clock::now();
+        if (status != ft::Ok || rx > 0 || now >= deadline || device.closing()) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStatusPollInterval, deadline - now));
+    }
 }

@@ -37,6 +37,8 @@ public:
         FT_Write_t write = nullptr;
         FT_GetStatus_t getStatus = nullptr;
         FT_Read_t read = nullptr;
+        // Optional: without it a wait for received bytes polls the status.
+        FT_SetEventNotification_t setEventNotification = nullptr;
     };
 
     // Loads the library and resolves its functions. On failure returns null and sets `diagnostic` to one
@@ -70,6 +72,11 @@ public:
     ft::Status getStatus(ft::Handle handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
                          std::uint32_t *eventStatus) override;
     ft::Status read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override;
+    // Sleeps on the library's arrival event (asked for at the handle's first wait) and returns at the
+    // first signal; a library without event notification is polled every millisecond instead.
+    ft::Status waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) override;
+    // Whether waits sleep on the library's event rather than polling.
+    bool signalsArrivals() const { return m_functions.setEventNotification != nullptr; }
 
 private:
     class OpenDevice;
@@ -80,6 +87,7 @@ private:
     template <typename Call>
     ft::Status callOn(ft::Handle handle, Call call);
     static DeviceInfo toDeviceInfo(const d2xx::DeviceListInfoNode &node);
+    ft::Status pollForReceived(OpenDevice &device, std::chrono::milliseconds timeout);
 
     std::unique_ptr<QLibrary> m_library;
     const Functions m_functions;

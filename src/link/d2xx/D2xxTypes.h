@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 // The D2XX C interface as this program calls it, declared from the library's public documentation: the
 // vendor library is loaded at run time, so no vendor header is needed to build. The stand-in library of
 // the tests exports the same functions with these declarations.
@@ -26,6 +30,19 @@ struct DeviceListInfoNode {
 
 #if UINTPTR_MAX == UINT64_MAX
 static_assert(sizeof(DeviceListInfoNode) == 104, "the library lays the device record out in 104 bytes");
+#endif
+
+// FT_SetEventNotification's mask bit for "characters received".
+constexpr Dword eventRxChar = 1;
+
+#if !defined(_WIN32)
+// What FT_SetEventNotification takes outside Windows: the library locks eMutex, signals eCondVar and unlocks
+// when bytes arrive. On Windows it takes an event handle instead.
+struct EventHandle {
+    pthread_cond_t eCondVar;
+    pthread_mutex_t eMutex;
+    int iVar;
+};
 #endif
 
 }  // namespace d2xx
@@ -58,4 +75,6 @@ using FT_GetStatus_t = d2xx::Status(VANTIKO_D2XX_CALL *)(d2xx::Handle handle, d2
                                                          d2xx::Dword *txBytes, d2xx::Dword *eventStatus);
 using FT_Read_t = d2xx::Status(VANTIKO_D2XX_CALL *)(d2xx::Handle handle, void *buffer, d2xx::Dword bytesToRead,
                                                     d2xx::Dword *bytesReturned);
+// `param` is a d2xx::EventHandle * (a HANDLE of an event on Windows).
+using FT_SetEventNotification_t = d2xx::Status(VANTIKO_D2XX_CALL *)(d2xx::Handle handle, d2xx::Dword mask, void *param);
 }

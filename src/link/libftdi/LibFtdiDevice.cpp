@@ -11,8 +11,6 @@ namespace {
 
 // Largest amount the reader asks the USB stack for at once.
 constexpr std::size_t kReaderChunk = std::size_t{64} * 1024;
-// One USB 2.0 microframe.
-constexpr auto kEmptyStatusWait = std::chrono::microseconds(125);
 // USB transfer limit used where a caller passes 0: libusb would read 0 as "wait forever", and the reader
 // must stay stoppable.
 constexpr int kFallbackUsbTimeoutMs = 5000;
@@ -189,12 +187,7 @@ ft::Status LibFtdiDevice::write(const void *buffer, std::uint32_t bytesToWrite, 
 }
 
 ft::Status LibFtdiDevice::getStatus(std::uint32_t *rxBytes, std::uint32_t *txBytes, std::uint32_t *eventStatus) {
-    std::unique_lock lock(m_mutex);
-    // An empty queue costs the caller about one USB microframe, as a status request to the device would:
-    // the acquisition worker polls in a tight loop, and this keeps it from spinning a core. Bytes that
-    // arrive meanwhile end the wait at once.
-    m_dataArrived.wait_for(lock, kEmptyStatusWait,
-                           [this] { return m_closing || m_readerStatus != ft::Ok || !m_ring.isEmpty(); });
+    std::lock_guard lock(m_mutex);
     if (m_closing) {
         return ft::InvalidHandle;
     }
@@ -243,6 +236,16 @@ ft::Status LibFtdiDevice::read(void *buffer, std::uint32_t bytesToRead, std::uin
     lock.unlock();
     m_readerWake.notify_all();
     return ft::Ok;
+}
+
+ft::Status LibFtdiDevice::waitForReceived(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    m_dataArrived.wait_for(lock, timeout,
+                           [this] { return m_closing || m_readerStatus != ft::Ok || !m_ring.isEmpty(); });
+    if (m_closing) {
+        return ft::InvalidHandle;
+    }
+    return m_readerStatus;
 }
 
 ft::Status LibFtdiDevice::close() {

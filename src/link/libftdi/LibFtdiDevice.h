@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,9 @@ public:
     // The counts are stored only on success.
     ft::Status getStatus(std::uint32_t *rxBytes, std::uint32_t *txBytes, std::uint32_t *eventStatus);
     ft::Status read(void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned);
+    // Returns when the ring holds bytes (the reader signals every append), the timeout passes (ft::Ok
+    // either way), or the device closes or fails (the status getStatus then gives).
+    ft::Status waitForReceived(std::chrono::milliseconds timeout);
     // Wakes waiting reads, stops the reader, waits for a running port call and closes the port. The first
     // close returns ft::Ok; every call afterwards returns ft::InvalidHandle.
     ft::Status close();

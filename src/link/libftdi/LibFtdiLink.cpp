@@ -183,3 +183,7 @@ ft::Status LibFtdiLink::read(ft::Handle handle, void *buffer, std::uint32_t byte
     }
     return callOn(handle, [&](LibFtdiDevice &device) { return device.read(buffer, bytesToRead, bytesReturned); });
 }
+
+ft::Status LibFtdiLink::waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) {
+    return callOn(handle, [&](LibFtdiDevice &device) { return device.waitForReceived(timeout); });
+}

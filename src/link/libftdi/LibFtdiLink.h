@@ -54,6 +54,7 @@ public:
     ft::Status getStatus(ft::Handle handle, std::uint32_t *rxBytes, std::uint32_t *txBytes,
                          std::uint32_t *eventStatus) override;
     ft::Status read(ft::Handle handle, void *buffer, std::uint32_t bytesToRead, std::uint32_t *bytesReturned) override;
+    ft::Status waitForReceived(ft::Handle handle, std::chrono::milliseconds timeout) override;
 
 private:
     template <typename Call>

@@ -4,12 +4,25 @@
 //
 // Besides the FT_* functions it exports D2xxStub_Control(line), which applies one line of the simulator's
 // control language ("unplug", "plug", "dark", "flood", "scene", "battery=N") to its instrument.
+//
+// FT_SetEventNotification behaves like the vendor's: a thread of the library's own signals the caller's
+// event (lock eMutex, signal eCondVar, unlock) whenever bytes newly reach the handle's receive queue, until
+// the handle is closed. Built with D2XX_STUB_WITHOUT_EVENTS it lacks the function, like an old library.
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "D2xxTypes.h"
 #include "SimulatedLink.h"
@@ -22,9 +35,58 @@
 
 namespace {
 
+// Never destroyed: notifier threads may still use it while the process exits.
 SimulatedLink &simulator() {
-    static SimulatedLink link;
-    return link;
+    static SimulatedLink *const link = new SimulatedLink;
+    return *link;
+}
+
+// The event notification of one handle: what to signal, and the thread that signals it.
+struct Notifier {
+    std::mutex mutex;
+    d2xx::Dword mask = 0;   // guarded by mutex
+    void *event = nullptr;  // guarded by mutex
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+std::mutex g_notifierMutex;
+// Never destroyed, like the simulator; entries go at FT_Close, which joins their threads.
+std::map<d2xx::Handle, std::shared_ptr<Notifier>> &notifiers() {
+    static auto *const map = new std::map<d2xx::Handle, std::shared_ptr<Notifier>>;
+    return *map;
+}
+
+void signalEvent(void *event) {
+#if defined(_WIN32)
+    SetEvent(static_cast<HANDLE>(event));
+#else
+    auto *handle = static_cast<d2xx::EventHandle *>(event);
+    pthread_mutex_lock(&handle->eMutex);
+    pthread_cond_signal(&handle->eCondVar);
+    pthread_mutex_unlock(&handle->eMutex);
+#endif
+}
+
+// Runs until the handle is closed, or dies with its pulled instrument.
+[[maybe_unused]] void runNotifier(d2xx::Handle handle, Notifier *notifier) {
+    std::uint64_t arrivals = 0;
+    if (simulator().arrivalCount(handle, &arrivals) != ft::Ok) {
+        return;
+    }
+    while (!notifier->stopping.load()) {
+        const std::uint64_t before = arrivals;
+        if (simulator().waitForArrival(handle, &arrivals, std::chrono::milliseconds(250)) != ft::Ok) {
+            return;
+        }
+        if (arrivals == before) {
+            continue;
+        }
+        std::lock_guard lock(notifier->mutex);
+        if ((notifier->mask & d2xx::eventRxChar) != 0 && notifier->event) {
+            signalEvent(notifier->event);
+        }
+    }
 }
 
 // Like the vendor's library, FT_GetDeviceInfoList hands out the list that the last FT_CreateDeviceInfoList
@@ -91,7 +153,22 @@ D2XX_STUB_EXPORT d2xx::Status VANTIKO_D2XX_CALL FT_OpenEx(void *arg, d2xx::Dword
 }
 
 D2XX_STUB_EXPORT d2xx::Status VANTIKO_D2XX_CALL FT_Close(d2xx::Handle handle) {
-    return simulator().close(handle);
+    // The close ends the notifier's wait; after the join nothing signals the caller's event any more.
+    const ft::Status status = simulator().close(handle);
+    std::shared_ptr<Notifier> notifier;
+    {
+        std::lock_guard lock(g_notifierMutex);
+        const auto found = notifiers().find(handle);
+        if (found != notifiers().end()) {
+            notifier = std::move(found->second);
+            notifiers().erase(found);
+        }
+    }
+    if (notifier) {
+        notifier->stopping = true;
+        notifier->thread.join();
+    }
+    return status;
 }
 
 D2XX_STUB_EXPORT d2xx::Status VANTIKO_D2XX_CALL FT_ResetDevice(d2xx::Handle handle) {
@@ -139,6 +216,28 @@ D2XX_STUB_EXPORT d2xx::Status VANTIKO_D2XX_CALL FT_Read(d2xx::Handle handle, voi
                                                         d2xx::Dword *bytesReturned) {
     return simulator().read(handle, buffer, bytesToRead, bytesReturned);
 }
+
+#if !defined(D2XX_STUB_WITHOUT_EVENTS)
+D2XX_STUB_EXPORT d2xx::Status VANTIKO_D2XX_CALL FT_SetEventNotification(d2xx::Handle handle, d2xx::Dword mask,
+                                                                        void *param) {
+    std::uint64_t arrivals = 0;
+    const ft::Status status = simulator().arrivalCount(handle, &arrivals);
+    if (status != ft::Ok) {
+        return status;
+    }
+    std::lock_guard lock(g_notifierMutex);
+    std::shared_ptr<Notifier> &notifier = notifiers()[handle];
+    if (!notifier) {
+        notifier = std::make_shared<Notifier>();
+        notifier->thread = std::thread(runNotifier, handle, notifier.get());
+    }
+    std::lock_guard settings(notifier->mutex);
+    notifier->mask = mask;
+    notifier->event = param;
+    return ft::Ok;
+}
+static_assert(std::is_same_v<decltype(&FT_SetEventNotification), FT_SetEventNotification_t>);
+#endif
 
 // Returns 1 when the line was understood.
 D2XX_STUB_EXPORT int D2xxStub_Control(const char *line) {
