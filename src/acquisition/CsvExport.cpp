@@ -64,6 +64,96 @@ bool isExactTie(double value) {
     return digits >= kLowest && digits < kBeyond && digits % 10 == 5;
 }
 
+// Exact powers of ten as doubles (10^22 is the last one a double holds exactly).
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The usual case, about five times faster than the library's precision formatting: |value| scaled by an
+// exact power of ten to six digits before the point, with one rounding error (below 1e-10 there). Returns
+// null, leaving the value to the exact path, when the scaled value lies too near a rounding boundary for
+// that error to be ruled out, or outside the range the exact powers cover.
+char *formatSixDigitsFast(double value, char *out) {
+    const double magnitude = std::fabs(value);
+    int binaryExponent = 0;
+    std::frexp(magnitude, &binaryExponent);
+    // At most one below the decimal exponent; corrected below.
+    int exponent = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    double scaled = 0.0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int shift = 5 - exponent;
+        if (shift < -22 || shift > 22) {
+            return nullptr;
+        }
+        scaled = shift >= 0 ? magnitude * kPowersOfTen[shift] : magnitude / kPowersOfTen[-shift];
+        if (scaled >= 1000000.0) {
+            ++exponent;
+        } else if (scaled < 100000.0) {
+            --exponent;
+        } else {
+            break;
+        }
+    }
+    if (scaled < 100000.0 || scaled >= 1000000.0) {
+        return nullptr;
+    }
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < 1e-7) {
+        return nullptr;
+    }
+    auto digits = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1U : 0U);
+    if (digits == 1000000U) {
+        digits = 100000U;
+        ++exponent;
+    }
+    char text[6];
+    for (int i = 5; i >= 0; --i) {
+        text[i] = static_cast<char>('0' + digits % 10U);
+        digits /= 10U;
+    }
+    int length = 6;
+    while (length > 1 && text[length - 1] == '0') {
+        --length;  // trailing zeros are dropped
+    }
+
+    if (value < 0) {
+        *out++ = '-';
+    }
+    if (exponent >= -4 && exponent < kSignificantDigits) {
+        // Fixed form.
+        if (exponent < 0) {
+            *out++ = '0';
+            *out++ = '.';
+            for (int i = -1; i > exponent; --i) {
+                *out++ = '0';
+            }
+            return std::copy(text, text + length, out);
+        }
+        const int integerDigits = exponent + 1;
+        for (int i = 0; i < integerDigits; ++i) {
+            *out++ = i < length ? text[i] : '0';
+        }
+        if (length > integerDigits) {
+            *out++ = '.';
+            out = std::copy(text + integerDigits, text + length, out);
+        }
+        return out;
+    }
+    // Exponent form: d.ddddde+XX, at least two exponent digits.
+    *out++ = text[0];
+    if (length > 1) {
+        *out++ = '.';
+        out = std::copy(text + 1, text + length, out);
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int absolute = exponent < 0 ? -exponent : exponent;
+    if (absolute < 10) {
+        *out++ = '0';
+    }
+    return std::to_chars(out, out + 4, absolute).ptr;
+}
+
 void makeParentDirectory(const QString &path) {
     const QDir directory = QFileInfo(path).absoluteDir();
     if (!directory.exists()) {
@@ -150,6 +240,11 @@ char *CsvExport::formatValue(double value, char *out) {
     }
     if (value == 0.0) {
         return copy("0");
+    }
+    if (std::isfinite(value)) {
+        if (char *end = formatSixDigitsFast(value, out)) {
+            return end;
+        }
     }
     if (std::isfinite(value) && isExactTie(value)) {
         // Any value just beyond the tie rounds away from zero, as the stream does.

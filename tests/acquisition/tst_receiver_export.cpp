@@ -170,6 +170,9 @@ void TestReceiverExport::valueFormMatchesTextStream_data() {
     QTest::newRow("999999, last fixed form") << 999999.0;
     QTest::newRow("999999.5 rounds up to 1e+06") << 999999.5;
     QTest::newRow("999999.4 rounds down") << 999999.4;
+    QTest::newRow("just below 999999.5") << std::nextafter(999999.5, 0.0);
+    QTest::newRow("just below 99999.95") << std::nextafter(99999.95, 0.0);
+    QTest::newRow("just below 1e-04") << std::nextafter(1e-04, 0.0);
     // Exact halves between two 6-digit decimals: the stream rounds them away from zero.
     QTest::newRow("tie 100000.5") << 100000.5;
     QTest::newRow("tie -123456.5") << -123456.5;
