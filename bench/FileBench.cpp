@@ -82,8 +82,7 @@ void mediaFrame(benchmark::State &state, bool video) {
     run.frames = INT_MAX;
     run.pictures = !video;
     run.video = video;
-    cv::VideoWriter writer;
-    MediaSaver saver(writer);
+    MediaSaver saver;
     // The first frame opens the video file; that happens once per run and is not what is measured.
     if (saver.save(image, run) == MediaSaver::Outcome::Failed) {
         state.SkipWithError("the saver could not start");

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <limits>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include <QDir>
@@ -15,6 +18,7 @@
 #include "DeviceMonitor.h"
 #include "IntegrationSearch.h"
 #include "LogManager.h"
+#include "SaveName.h"
 #include "UsbFifoLink.h"
 #include "WireFormat.h"
 
@@ -41,28 +45,54 @@ int truncatedRange(double range) {
     return static_cast<int>(range);
 }
 
+// Names are joined, never put through arg(): a name holding "%1" stays as typed.
 QString uniqueRunName(const QString &directory, const QString &name) {
     const QDir dir(directory);
     if (!dir.exists(name)) {
         return name;
     }
     for (int counter = 1;; ++counter) {
-        const QString candidate = QStringLiteral("%1_%2").arg(name).arg(counter);
+        const QString candidate = name + QLatin1Char('_') + QString::number(counter);
         if (!dir.exists(candidate)) {
             return candidate;
         }
     }
 }
 
-void writeParameterFile(const QString &path, const QString &summary) {
+SaveResult makeDirectory(const QString &path) {
+    std::error_code error;
+    const std::filesystem::path directory(QFile::encodeName(path).toStdString());
+    if (std::filesystem::is_directory(directory, error)) {
+        return std::nullopt;
+    }
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        return SaveFailure{path, QString::fromStdString(error.message())};
+    }
+    return std::nullopt;
+}
+
+SaveResult writeParameterFile(const QString &path, const QString &summary) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
         qCWarning(lcSession) << "Could not open file for writing:" << path;
-        return;
+        return SaveFailure{path, file.errorString()};
     }
-    file.write(summary.toUtf8());
+    const QByteArray bytes = summary.toUtf8();
+    SaveResult failure;
+    if (!writeFully(file, bytes.constData(), bytes.size()) || !file.flush()) {
+        failure = SaveFailure{path, file.errorString()};
+    }
     file.close();
+    if (!failure && file.error() != QFileDevice::NoError) {
+        failure = SaveFailure{path, file.errorString()};
+    }
+    if (failure) {
+        qCWarning(lcSession).noquote() << "File error after attempt to write:" << failure->reason;
+        return failure;
+    }
     qCDebug(lcSession) << "Data saved to" << path;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -98,10 +128,14 @@ void InstrumentSession::setUpWorker() {
     connect(&m_worker, &ReceiverThread::onCellclicked, this, &InstrumentSession::pixelCurrent);
     connect(&m_worker, &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
     connect(&m_worker, &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);
-    connect(&m_worker, &ReceiverThread::saveFailed, this, &InstrumentSession::saveFailed);
+    connect(&m_worker, &ReceiverThread::saveFailed, this,
+            [this](const QString &, const QString &file, const QString &reason) {
+                m_workerFailure = SaveFailure{file, reason};
+            });
+    connect(&m_worker, &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
     connect(&m_worker, &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
     connect(&m_worker, &ReceiverThread::savemessage, this, [this](int frames) {
-        if (m_runFrames >= 1) {
+        if (m_runFrames >= 1 && !m_runFailed) {
             emit saveProgress(frames, m_runFrames);
         }
     });
@@ -460,20 +494,62 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     if (request.directory.trimmed().isEmpty()) {
         return SaveRefusal::NoDirectory;
     }
-    QDir().mkpath(request.directory);
-    const QString runName = uniqueRunName(request.directory, request.name);
-    const QString runDirectory = QStringLiteral("%1/%2").arg(request.directory, runName);
-    QDir().mkpath(runDirectory);
-
+    switch (SaveName::check(request.name)) {
+        case SaveName::Problem::None:
+            break;
+        case SaveName::Problem::Blank:
+            return SaveRefusal::BlankName;
+        case SaveName::Problem::Unsafe:
+            return SaveRefusal::UnsafeName;
+    }
+    ++m_runId;
+    m_runFailed = false;
+    m_workerFailure = {};
     m_runFrames = request.frames;
+
+    const QString directory = request.directory;
+    const QString runName = uniqueRunName(directory, request.name);
+    const QString runDirectory = directory + QLatin1Char('/') + runName;
+    SaveResult failure = makeDirectory(runDirectory);
+    if (!failure) {
+        failure = writeParameterFile(
+            runDirectory + QLatin1Char('/') + runName + QStringLiteral("_SetParameterData.txt"), m_settingsSummary);
+    }
+    if (failure) {
+        // Nothing of the run could be kept: it ends here, and the next save may start at once.
+        failRun(*failure);
+        emit saveFinished(false);
+        return SaveRefusal::None;
+    }
+
     ReceiverThread::SaveRun run;
-    run.directory = request.directory;
+    run.directory = directory;
     run.name = runName;
+    run.id = m_runId;
     run.frames = request.frames;
     run.data = request.data;
     run.pictures = request.pictures;
     run.video = request.video;
     m_worker.startSaveRun(run);
-    writeParameterFile(QStringLiteral("%1/%2_SetParameterData.txt").arg(runDirectory, runName), m_settingsSummary);
     return SaveRefusal::None;
+}
+
+void InstrumentSession::handleSaveFinished(int run, bool ok) {
+    const SaveFailure workerFailure = std::exchange(m_workerFailure, SaveFailure{});
+    if (run != m_runId) {
+        return;  // a run the session did not start (or an earlier one)
+    }
+    if (!ok) {
+        failRun(workerFailure);
+    }
+    emit saveFinished(ok && !m_runFailed);
+}
+
+void InstrumentSession::failRun(const SaveFailure &failure) {
+    if (m_runFailed) {
+        return;  // one message per run
+    }
+    m_runFailed = true;
+    qCWarning(lcSession).noquote() << "Save failed:" << failure.file << failure.reason;
+    emit saveFailed(failure.file, failure.reason);
 }

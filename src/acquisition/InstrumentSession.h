@@ -15,6 +15,7 @@
 #include "FtTypes.h"
 #include "LinkExchange.h"
 #include "ReceiverThread.h"
+#include "SaveFailure.h"
 
 class DeviceMonitor;
 class UsbFifoLink;
@@ -33,7 +34,16 @@ public:
     enum class DiscoveryFailure { NoDevices, ListFailed, InfoFailed, Incomplete };
     enum class ConnectOutcome { Connected, NotFound, HandshakeFailed };
     enum class DisconnectReason { Requested, Removed, ReadFailure };
-    enum class SaveRefusal { None, NotCapturing, TooManyFrames, TooFewFrames, SaveRunning, NoDirectory };
+    enum class SaveRefusal {
+        None,
+        NotCapturing,
+        TooManyFrames,
+        TooFewFrames,
+        SaveRunning,
+        NoDirectory,
+        BlankName,   // see SaveName
+        UnsafeName,  // see SaveName
+    };
 
     // A range and bias setting as the user gave it; voltages are the typed texts.
     struct Setting {
@@ -78,7 +88,8 @@ public:
     void requestFullOff();
     void selectPixel(int x, int y);
 
-    // Starts a save run, or says why not. The run's files go into a new folder under the directory.
+    // Starts a save run, or says why not. The run's files go into a new folder under the directory. A run
+    // that starts ends with saveFinished, after saveFailed if any of its files could not be written.
     SaveRefusal startSave(const SaveRequest &request);
     bool saveInProgress() const { return m_worker.saveInProgress(); }
 
@@ -119,9 +130,13 @@ signals:
     void pixelCurrent(double current);
     void fullOnCaptured();
     void fullOffCaptured();
-    // `frames` of the run's `total` are recorded; equal once its files are written.
+    // `frames` of the run's `total` are recorded. Not reported once the run has failed.
     void saveProgress(int frames, int total);
-    void saveFailed(const QString &message);
+    // A file (or folder) of the run could not be created, written or closed; `reason` is the system's.
+    // At most once per run; the run then ends with saveFinished(false).
+    void saveFailed(const QString &file, const QString &reason);
+    // Every file of the run is written and closed (ok), or the run failed.
+    void saveFinished(bool ok);
 
 private:
     using Operation = std::function<void()>;
@@ -140,6 +155,8 @@ private:
     bool instrumentPresent();
     void handleWorkerError();
     void setUpWorker();
+    void handleSaveFinished(int run, bool ok);
+    void failRun(const SaveFailure &failure);
 
     UsbFifoLink *m_link = nullptr;
     ft::Handle m_handle = nullptr;
@@ -159,4 +176,9 @@ private:
     QString m_settingsSummary;
     // The frame count of the save run in progress, for its progress.
     int m_runFrames = 0;
+    // The id of the last run started (the worker's reports carry it), and whether it has failed already.
+    int m_runId = 0;
+    bool m_runFailed = false;
+    // The worker's report of the run's first failure, shown when the run's end confirms it is this run's.
+    SaveFailure m_workerFailure;
 };

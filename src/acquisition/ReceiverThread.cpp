@@ -70,10 +70,9 @@ ReceiverThread::ReceiverThread()
 }
 
 ReceiverThread::~ReceiverThread() {
+    // Files still being written are completed first; the writer reports through this object.
+    m_writer.stop();
     storeSettings();
-    if (m_videoWriter.isOpened()) {
-        m_videoWriter.release();
-    }
 }
 
 void ReceiverThread::loadSettings() {
@@ -115,7 +114,10 @@ double ReceiverThread::codeToCurrent(int code) const {
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    return renderAndRecord(frame, m_recording.load(), conversionTable(conversion()));
+    QImage image = renderAndRecord(frame, m_recording.load(), conversionTable(conversion()));
+    // Driven on its own (no loop, so no media step): a run ends with its recording.
+    finishRunIfDone();
+    return image;
 }
 
 void ReceiverThread::takeReferenceSnapshot() {
@@ -179,7 +181,9 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
 }
 
 void ReceiverThread::completeRecording() {
-    ++m_recordedCount;
+    if (++m_recordedCount == 1) {
+        beginRun();
+    }
     emit savemessage(m_recordedCount);
     m_recordedCurrents.push_back(m_frameCurrents);
     m_recordedGrays.push_back(m_frameGrays);
@@ -193,8 +197,30 @@ void ReceiverThread::completeRecording() {
     m_recordedCount = 0;
     m_stampCount = 0;
     m_timestamps.clear();
-    // Cleared last: once the window sees it down it may publish the next run.
     m_recording = false;
+}
+
+void ReceiverThread::beginRun() {
+    m_activeRunId = m_saveRunId.load();
+    m_runOpen = true;
+    m_writer.beginRun();
+}
+
+void ReceiverThread::finishRunIfDone() {
+    // The run ends once both its recording and its media run are over (they normally end on the same frame,
+    // so this runs after the frame's media step).
+    if (!m_runOpen.load() || m_recordedCount != 0 || m_mediaFrames != 0) {
+        return;
+    }
+    m_writer.endRun([this, run = m_activeRunId](const std::optional<SaveWriter::Failure> &failure) {
+        if (failure) {
+            qCWarning(lcReceiver).noquote() << failure->text << failure->failure.file << failure->failure.reason;
+            emit saveFailed(failure->text, failure->failure.file, failure->failure.reason);
+        }
+        emit saveFinished(run, !failure);
+    });
+    // Lowered only now: once the window sees the run over (and the writer idle) it may publish the next one.
+    m_runOpen = false;
 }
 
 // --- Calibration --------------------------------------------------------------------------------------------
@@ -250,33 +276,36 @@ std::vector<double> ReceiverThread::fullOffReference() const {
 // --- Data export --------------------------------------------------------------------------------------------
 
 void ReceiverThread::writeCsvFiles() {
-    const QString base = m_savePath + QLatin1Char('/') + m_saveName + QLatin1Char('/') + m_saveName;
-    std::vector<double> fullOff;
-    std::vector<double> fullOn;
+    SaveWriter::Data data;
+    data.basePath = m_savePath + QLatin1Char('/') + m_saveName + QLatin1Char('/') + m_saveName;
     {
         std::unique_lock lock(m_mutex);
-        fullOff = m_fullOffRef;
-        fullOn = m_fullOnRef;
+        data.fullOff = m_fullOffRef;
+        data.fullOn = m_fullOnRef;
     }
-    writeFramesCsv(base + QStringLiteral("_current.csv"), m_recordedCurrents, m_timestamps);
-    writeFramesCsv(base + QStringLiteral("_gray.csv"), m_recordedGrays, m_timestamps);
-    writeReferenceCsv(base + QStringLiteral("_fulloff.csv"), fullOff);
-    writeReferenceCsv(base + QStringLiteral("_fullon.csv"), fullOn);
+    // Moved, so a recording never holds more than its two lists of frames.
+    data.currents = std::move(m_recordedCurrents);
+    data.grays = std::move(m_recordedGrays);
+    data.timestamps = m_timestamps;
+    m_recordedCurrents.clear();
+    m_recordedGrays.clear();
+    m_writer.saveData(std::move(data));
     // The data request holds for one run only.
     m_saveData = false;
 }
 
-void ReceiverThread::writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
-                                    const QStringList &timestamps) {
-    CsvExport::writeFrames(path, frames, timestamps);
+SaveResult ReceiverThread::writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
+                                          const QStringList &timestamps) {
+    return CsvExport::writeFrames(path, frames, timestamps);
 }
 
-void ReceiverThread::writeReferenceCsv(const QString &path, const std::vector<double> &reference) {
-    CsvExport::writeReference(path, reference);
+SaveResult ReceiverThread::writeReferenceCsv(const QString &path, const std::vector<double> &reference) {
+    return CsvExport::writeReference(path, reference);
 }
 
 bool ReceiverThread::saveInProgress() const {
-    return m_recording.load() || m_saveData.load() || m_savePicture.load() || m_saveVideo.load();
+    return m_recording.load() || m_saveData.load() || m_savePicture.load() || m_saveVideo.load() || m_runOpen.load() ||
+           m_writer.busy();
 }
 
 // --- The acquisition loop -----------------------------------------------------------------------------------
@@ -286,6 +315,8 @@ void ReceiverThread::process() {
     state.frame.assign(m_bufferSize, 0);
     state.readBuffer.assign(m_bufferSize, 0);
 
+    // The run's files are written beside the loop, never in it.
+    m_writer.start();
     while (!m_stopped.load()) {
         waitWhilePaused();
         state.failures = 0;
@@ -298,6 +329,7 @@ void ReceiverThread::process() {
             waitForCaptureStart();
         }
     }
+    m_writer.stop();
     qCDebug(lcReceiver) << "Finished";
     emit finished();
 }
@@ -371,6 +403,7 @@ void ReceiverThread::startSaveRun(const SaveRun &run) {
     m_saveFrames = run.frames;
     m_savePath = run.directory;
     m_saveName = run.name;
+    m_saveRunId = run.id;
     // The media flags go up before the recording flag: a media run starts only on a frame that records.
     m_saveData = run.data;
     m_savePicture = run.pictures;
@@ -571,36 +604,26 @@ void ReceiverThread::saveMedia(const QImage &image, bool recordingThisFrame) {
     MediaRun run;
     run.pictures = m_savePicture.load();
     run.video = m_saveVideo.load();
-    if (!run.pictures && !run.video) {
-        return;
-    }
     // A run starts on a frame that saw the recording flag, which the window raises after the media flags:
     // a frame caught between the window's writes would otherwise start a run without its video.
-    if (m_mediaSaver.savedFrames() == 0 && !recordingThisFrame) {
-        return;
-    }
-    run.savePath = m_savePath;
-    run.saveName = m_saveName;
-    run.frames = m_saveFrames.load();
-    run.videoFps = m_videoFps.load();
-
-    switch (m_mediaSaver.save(image, run)) {
-        case MediaSaver::Outcome::Saved:
-            return;
-        case MediaSaver::Outcome::Completed:
+    if ((run.pictures || run.video) && (m_mediaFrames > 0 || recordingThisFrame)) {
+        run.savePath = m_savePath;
+        run.saveName = m_saveName;
+        run.frames = m_saveFrames.load();
+        run.videoFps = m_videoFps.load();
+        // The picture is shared, not copied: the renderer makes a new one for every frame.
+        m_writer.saveMedia(image, run);
+        if (++m_mediaFrames >= run.frames) {
             if (run.video) {
                 m_saveVideo = false;
             }
             if (run.pictures) {
                 m_savePicture = false;
             }
-            return;
-        case MediaSaver::Outcome::Failed:
-            m_savePicture = false;
-            m_saveVideo = false;
-            emit saveFailed(m_mediaSaver.failureText());
-            return;
+            m_mediaFrames = 0;
+        }
     }
+    finishRunIfDone();
 }
 
 void ReceiverThread::writeNextCommand() {

@@ -14,12 +14,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <opencv2/videoio.hpp>
-
 #include "ConversionTable.h"
 #include "FtTypes.h"
-#include "MediaSaver.h"
 #include "PixelConversion.h"
+#include "SaveFailure.h"
+#include "SaveWriter.h"
 #include "WireFormat.h"
 
 class UsbFifoLink;
@@ -50,10 +49,12 @@ public:
     void setMin(const std::vector<unsigned char> &frame);
 
     // --- Data export (worker thread) ----------------------------------------------------------------------
+    // Hands the run's recorded frames (moved, not copied), timestamps and references to the save writer,
+    // which writes the four CSV files; then clears m_saveData.
     void writeCsvFiles();
-    static void writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
-                               const QStringList &timestamps);
-    static void writeReferenceCsv(const QString &path, const std::vector<double> &reference);
+    static SaveResult writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
+                                     const QStringList &timestamps);
+    static SaveResult writeReferenceCsv(const QString &path, const std::vector<double> &reference);
 
     // --- Driving the worker (the session's thread) ------------------------------------------------------------
     // The link the loop reads from and writes to, and the handle of the open device; null detaches.
@@ -74,6 +75,7 @@ public:
     struct SaveRun {
         QString directory;  // the chosen folder; the run's files go into directory/name
         QString name;
+        int id = 0;  // comes back with saveFinished
         int frames = 0;
         bool data = false;
         bool pictures = false;
@@ -95,7 +97,7 @@ public:
     // Makes `process` return at its next check, whether it waits at the pause gate or streams; the
     // owner then quits and joins the thread.
     void requestShutdown();
-    // True while a save run still records frames or writes its files; a new run must wait for it.
+    // True while a save run still records frames or its files are still being written; a new run must wait.
     bool saveInProgress() const;
     // Fills the full-on reference with `value` (the Set of a current range does this).
     void fillFullOnReference(double value);
@@ -114,8 +116,11 @@ signals:
     void savemessage(int index);
     void setMaxSuccess();
     void setMinSuccess();
-    // A picture or video save could not go on (directory or video writer); the run was aborted.
-    void saveFailed(QString message);
+    // A file of the run could not be written: what failed in words, the file and the system's reason.
+    // Emitted (from the save writer's thread) once the run's files are all closed, before saveFinished.
+    void saveFailed(QString message, QString file, QString reason);
+    // Every file of run `run` has been written and closed (ok), or one of them failed (saveFailed came first).
+    void saveFinished(int run, bool ok);
 
 public:
     // Members in the order the design lists them. Atomic: written by the window, read by the loop.
@@ -163,7 +168,7 @@ public:
     // Published by the window before it raises a save flag; read by the worker only while a flag is up.
     QString m_savePath;
     QString m_saveName;
-    cv::VideoWriter m_videoWriter;  // worker thread only
+    std::atomic<int> m_saveRunId{0};
     std::vector<std::vector<double>> m_recordedCurrents;
     std::vector<std::vector<double>> m_recordedGrays;
     const std::vector<unsigned char> m_syncPattern{wire::syncPattern.begin(), wire::syncPattern.end()};
@@ -198,6 +203,8 @@ private:
     void reportSelectedPixel(const std::vector<unsigned char> &frame, const ConversionTable &table);
     void advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table);
     void saveMedia(const QImage &image, bool recordingThisFrame);
+    void beginRun();
+    void finishRunIfDone();
     void writeNextCommand();
 
     // Guarded by m_mutex: whether the loop is inside its streaming (read) loop; leaveStreaming waits on it.
@@ -212,5 +219,13 @@ private:
     // the four atomics at each frame rather than rebuilt by the setters, so a value written any way (the
     // session, a test, the settings load) takes effect at the next frame.
     ConversionTable m_conversionTable;
-    MediaSaver m_mediaSaver{m_videoWriter};  // worker thread only
+    // Worker thread only: frames handed to the writer in the current media run (the saved-frame count).
+    int m_mediaFrames = 0;
+    // Worker thread only: the id of the run being recorded.
+    int m_activeRunId = 0;
+    // Set from a run's first recorded frame until its end has been handed to the writer; atomic because
+    // saveInProgress() reads it from the session's thread.
+    std::atomic<bool> m_runOpen{false};
+    // Writes the runs' files; declared last so it is stopped before anything its reports use goes away.
+    SaveWriter m_writer;
 };

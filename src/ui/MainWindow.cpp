@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QDir>
 #include <QHBoxLayout>
 
 #include "ComboBoxDelegate.h"
@@ -11,6 +12,7 @@
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
 #include "NavigationPanel.h"
+#include "SaveName.h"
 #include "UserDialogs.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -121,6 +123,7 @@ void MainWindow::wireSession() {
     connect(session, &InstrumentSession::fullOffCaptured, this, &MainWindow::handleSetMinSuccess);
     connect(session, &InstrumentSession::saveProgress, this, &MainWindow::handleSaveMessage);
     connect(session, &InstrumentSession::saveFailed, this, &MainWindow::handleSaveFailed);
+    connect(session, &InstrumentSession::saveFinished, this, &MainWindow::handleSaveFinished);
 }
 
 void MainWindow::finishWidgets() {
@@ -453,21 +456,33 @@ void MainWindow::showSaveRefusal(InstrumentSession::SaveRefusal refusal) {
         case Refusal::NoDirectory:
             UserDialogs::inform(QStringLiteral("Please select a valid path"));
             return;
+        case Refusal::BlankName:
+            UserDialogs::inform(SaveName::refusalText(SaveName::Problem::Blank));
+            return;
+        case Refusal::UnsafeName:
+            UserDialogs::inform(SaveName::refusalText(SaveName::Problem::Unsafe));
+            return;
     }
 }
 
 void MainWindow::handleSaveMessage(int frames, int total) {
     const double percent = static_cast<double>(frames) / total * 100;
     ui->progressBar->setValue(static_cast<int>(percent));
+    // "Save success!" waits for the run's files to be closed (handleSaveFinished).
     ui->label_savestate->setText(QString::number(std::round(percent), 'g', 6) + QStringLiteral("%"));
-    if (percent == 100) {
-        ui->label_savestate->setText(QStringLiteral("Save success!"));
-    }
 }
 
-void MainWindow::handleSaveFailed(QString message) {
+void MainWindow::handleSaveFailed(const QString &file, const QString &reason) {
     ui->label_savestate->setText(QStringLiteral("Save failed"));
-    UserDialogs::inform(message);
+    UserDialogs::inform(QStringLiteral("Save failed: could not write ") + QDir::toNativeSeparators(file) +
+                        QStringLiteral("\n") + reason);
+}
+
+void MainWindow::handleSaveFinished(bool ok) {
+    // A failed run keeps "Save failed".
+    if (ok) {
+        ui->label_savestate->setText(QStringLiteral("Save success!"));
+    }
 }
 
 // ---- Settings ----------------------------------------------------------------------------------------------

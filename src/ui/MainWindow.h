@@ -73,7 +73,8 @@ public slots:
     void loadSettings();
     void SetClickedLocate(int x, int y);
     void handle_voltage_about_button_click();
-    void handleSaveFailed(QString message);
+    void handleSaveFailed(const QString &file, const QString &reason);
+    void handleSaveFinished(bool ok);
 
 protected:
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;

@@ -1,11 +1,18 @@
 // The CSV files of a save run: frame blocks with their time lines, and the two reference grids.
 
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
+#include "CsvExport.h"
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 
@@ -41,6 +48,21 @@ QString block(const QString &firstRow) {
     return text + QLatin1Char('\n');
 }
 
+// How a default text stream writes the value; the CSV files have always been written that way.
+QString streamed(double value) {
+    QString text;
+    QTextStream out(&text);
+    out << value;
+    out.flush();
+    return text;
+}
+
+QString formatted(double value) {
+    char buffer[CsvExport::maxValueLength];
+    const char *end = CsvExport::formatValue(value, buffer);
+    return QString::fromLatin1(buffer, end - buffer);
+}
+
 QString firstRow(const QStringList &start) {
     QStringList values = start;
     while (values.size() < 64) {
@@ -60,6 +82,10 @@ private slots:
     void framesFormat();
     void numberForms_data();
     void numberForms();
+    void valueFormMatchesTextStream_data();
+    void valueFormMatchesTextStream();
+    void randomValuesMatchTextStream();
+    void fileMatchesTextStream();
     void missingTimestampsReadUnknown();
     void shortFrameIsLeftOut();
     void emptyFrameList();
@@ -119,6 +145,118 @@ void TestReceiverExport::numberForms() {
     const QString path = m_dir->filePath(QStringLiteral("value.csv"));
     ReceiverThread::writeReferenceCsv(path, frameStartingWith({value}));
     QCOMPARE(readAll(path).section(QLatin1Char(','), 0, 0), text);
+}
+
+void TestReceiverExport::valueFormMatchesTextStream_data() {
+    QTest::addColumn<double>("value");
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("zero") << 0.0;
+    QTest::newRow("negative zero") << -0.0;
+    QTest::newRow("1e-05") << 1e-05;
+    QTest::newRow("0.0001, last fixed form") << 0.0001;
+    QTest::newRow("12.3457") << 12.3457;
+    QTest::newRow("150") << 150.0;
+    QTest::newRow("-150") << -150.0;
+    QTest::newRow("nan") << nan;
+    QTest::newRow("negative nan") << -nan;
+    QTest::newRow("infinity") << inf;
+    QTest::newRow("negative infinity") << -inf;
+    QTest::newRow("1e+300") << 1e300;
+    QTest::newRow("largest") << std::numeric_limits<double>::max();
+    QTest::newRow("smallest normal") << std::numeric_limits<double>::min();
+    QTest::newRow("smallest denormal") << std::numeric_limits<double>::denorm_min();
+    QTest::newRow("negative denormal") << -3.5e-320;
+    QTest::newRow("999999, last fixed form") << 999999.0;
+    QTest::newRow("999999.5 rounds up to 1e+06") << 999999.5;
+    QTest::newRow("999999.4 rounds down") << 999999.4;
+    QTest::newRow("just below 999999.5") << std::nextafter(999999.5, 0.0);
+    QTest::newRow("just below 99999.95") << std::nextafter(99999.95, 0.0);
+    QTest::newRow("just below 1e-04") << std::nextafter(1e-04, 0.0);
+    // Exact halves between two 6-digit decimals: the stream rounds them away from zero.
+    QTest::newRow("tie 100000.5") << 100000.5;
+    QTest::newRow("tie -123456.5") << -123456.5;
+    QTest::newRow("tie 1000005") << 1000005.0;
+    QTest::newRow("tie 1000025") << 1000025.0;
+    QTest::newRow("tie 10000050") << 10000050.0;
+    QTest::newRow("tie 1.000005e+20") << 1.000005e20;
+    QTest::newRow("tie 1234.565 is not exact") << 1234.565;
+    QTest::newRow("tie 0.1234565 is not exact") << 0.1234565;
+    QTest::newRow("tie 40000.25") << 40000.25;
+    QTest::newRow("exact binary fraction, no tie") << 1000.00390625;
+}
+
+void TestReceiverExport::valueFormMatchesTextStream() {
+    QFETCH(double, value);
+    QCOMPARE(formatted(value), streamed(value));
+}
+
+void TestReceiverExport::randomValuesMatchTextStream() {
+    std::mt19937_64 random(20240305);
+    std::uniform_real_distribution<double> exponent(-12.0, 12.0);
+    int mismatches = 0;
+    QString first;
+    const auto check = [&](double value) {
+        if (formatted(value) != streamed(value)) {
+            if (mismatches++ == 0) {
+                first = QString::number(value, 'g', 17) + QStringLiteral(": ") + formatted(value) +
+                        QStringLiteral(" vs ") + streamed(value);
+            }
+        }
+    };
+    for (int i = 0; i < 100000; ++i) {
+        // Any bit pattern: every exponent, denormals, not-a-numbers with either sign.
+        const std::uint64_t bits = random();
+        double value = 0.0;
+        std::memcpy(&value, &bits, sizeof value);
+        check(value);
+        // Currents and gray levels as they come: a few digits around 1, some of them halves.
+        const double magnitude = std::pow(10.0, exponent(random));
+        const double signedValue = (bits & 1) != 0 ? -magnitude : magnitude;
+        check(signedValue);
+        check(std::round(signedValue * 2.0) / 2.0);
+        check(std::round(signedValue * 1000.0) / 1000.0);
+    }
+    QVERIFY2(mismatches == 0, qPrintable(QString::number(mismatches) + QStringLiteral(" mismatches, first ") + first));
+}
+
+void TestReceiverExport::fileMatchesTextStream() {
+    // Two frames of varied values and a reference: every byte as a text stream writes them.
+    std::mt19937_64 random(7);
+    std::normal_distribution<double> current(0.0, 80.0);
+    std::vector<std::vector<double>> frames(2, std::vector<double>(4096));
+    for (auto &frame : frames) {
+        for (double &value : frame) {
+            value = current(random);
+        }
+    }
+    frames[1][5] = std::numeric_limits<double>::quiet_NaN();
+    frames[1][6] = -std::numeric_limits<double>::infinity();
+    frames[1][7] = -0.0;
+    const QStringList stamps{QStringLiteral("2024/03/05 14:07:09.042")};
+
+    QString expected;
+    QTextStream out(&expected);
+    for (std::size_t j = 0; j < frames.size(); ++j) {
+        out << "Time: " << (j < std::size_t(stamps.size()) ? stamps.at(j) : QStringLiteral("Unknown")) << '\n';
+        for (int row = 0; row < 64; ++row) {
+            for (int column = 0; column < 64; ++column) {
+                if (column > 0) {
+                    out << ',';
+                }
+                out << frames[j][row * 64 + column];
+            }
+            out << '\n';
+        }
+        out << '\n';
+    }
+    out.flush();
+
+    const QString path = m_dir->filePath(QStringLiteral("mixed.csv"));
+    QVERIFY(!CsvExport::writeFrames(path, frames, stamps));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected.toUtf8());
 }
 
 void TestReceiverExport::missingTimestampsReadUnknown() {

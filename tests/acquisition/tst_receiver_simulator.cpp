@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 #include "SimulatedLink.h"
@@ -51,6 +53,7 @@ private slots:
     void saveFiveFramesWithDataPicturesAndVideo();
     void saveFolderThatCannotBeCreated();
     void videoFileThatCannotBeCreated();
+    void framesFlowWhileAFileWaitsForTheDisk();
 
 private:
     // Resumes the loop and starts the instrument without asking for a frame: the loop then waits for a
@@ -324,6 +327,36 @@ void TestReceiverSimulator::videoFileThatCannotBeCreated() {
     m_worker->m_recording = true;
     QTRY_VERIFY_WITH_TIMEOUT(!m_worker->saveInProgress(), 10000);
     QCOMPARE(QDir(m_saveDir->filePath(QStringLiteral("second/pic"))).entryList(QDir::Files).size(), 3);
+}
+
+void TestReceiverSimulator::framesFlowWhileAFileWaitsForTheDisk() {
+    // A named pipe stands where the first CSV file goes: writing it waits until the test reads it, as a
+    // stalled disk would. Meanwhile the loop must go on reading and showing frames.
+    const QString name = QStringLiteral("scan");
+    QVERIFY(QDir(m_saveDir->path()).mkpath(name));
+    const QString pipe = m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_current.csv"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    m_worker->m_saveFrames = 2;
+    m_worker->m_savePath = m_saveDir->path();
+    m_worker->m_saveName = name;
+    m_worker->m_saveData = true;
+    m_worker->m_recording = true;
+    m_runner->beginCapture();
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->progress, (std::vector<int>{1, 2, 2}), 10000);
+    const std::size_t seen = m_log->images.size();
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->images.size() >= seen + 10, 10000);
+    QVERIFY(m_worker->saveInProgress());
+    QVERIFY(!QFile::exists(m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_gray.csv"))));
+
+    QFile reader(pipe);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    const QByteArray written = reader.readAll();
+    QCOMPARE(written.count('\n'), 2 * 66);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_worker->saveInProgress(), 10000);
+    QCOMPARE(readAll(m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_gray.csv")))
+                 .count(QLatin1Char('\n')),
+             2 * 66);
 }
 
 QTEST_GUILESS_MAIN(TestReceiverSimulator)

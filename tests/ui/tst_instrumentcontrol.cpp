@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "KeepRatioWidget.h"
+#include "SmallFileSystem.h"
 #include "WindowFixture.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -26,6 +28,23 @@ QStringList comboTexts(const QComboBox *box) {
         texts << box->itemText(i);
     }
     return texts;
+}
+
+QStringList entries(const QString &directory) {
+    return QDir(directory).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+}
+
+// Fills the Save page and presses Save.
+void requestSave(MainWindow &window, const QString &directory, const QString &name, const QString &frames,
+                 bool media = false) {
+    Ui::MainWindow *ui = window.form();
+    ui->lineEdit_savepath->setText(directory);
+    ui->lineEdit_savename->setText(name);
+    ui->comboBox_saveframes->setCurrentText(frames);
+    ui->checkBox_data->setChecked(true);
+    ui->checkBox_picture->setChecked(media);
+    ui->checkBox_video->setChecked(media);
+    window.handle_save_data_click();
 }
 
 bool frameShown(MainWindow &window) {
@@ -290,6 +309,118 @@ private slots:
                                 run + "scan_2_output_video.mp4"});
         QVERIFY(probe.waitForFinished(30000));
         QCOMPARE(probe.readAllStandardOutput().trimmed(), QByteArray("mpeg4,64,64,5"));
+    }
+
+    void saveNameIsChecked_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        const QString blank = QStringLiteral("Please enter a save name");
+        const QString unsafe = QStringLiteral("The save name cannot contain / \\ .. or control characters");
+        QTest::newRow("empty") << "" << blank;
+        QTest::newRow("blank") << " \t " << blank;
+        QTest::newRow("parent folder") << "../escape" << unsafe;
+        QTest::newRow("only dots") << ".." << unsafe;
+        QTest::newRow("dots inside") << "scan..2" << unsafe;
+        QTest::newRow("slash") << "runs/scan" << unsafe;
+        QTest::newRow("absolute") << "/tmp/scan" << unsafe;
+        QTest::newRow("backslash") << "runs\\scan" << unsafe;
+        QTest::newRow("line end") << "scan\nnext" << unsafe;
+        QTest::newRow("tab inside") << "scan\t2" << unsafe;
+        QTest::newRow("escape character") << QStringLiteral("scan\x1b[2J") << unsafe;
+    }
+    void saveNameIsChecked() {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        WindowFixture fixture;
+        QTemporaryDir parent;
+        const QString saves = parent.filePath(QStringLiteral("saves"));
+        QVERIFY(QDir().mkpath(saves));
+        MainWindow window;
+        QVERIFY(WindowFixture::connectWindow(window));
+        startCaptureAndWaitForFrames(window);
+        requestSave(window, saves, name, QStringLiteral("1"));
+        QCOMPARE(fixture.lastMessage(), message);
+        QVERIFY(!window.worker().saveInProgress());
+        QTest::qWait(100);
+        QCOMPARE(entries(saves), QStringList());
+        QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("saves")});
+    }
+
+    void saveNameStaysAsTyped() {
+        WindowFixture fixture;
+        QTemporaryDir saves;
+        MainWindow window;
+        QVERIFY(WindowFixture::connectWindow(window));
+        startCaptureAndWaitForFrames(window);
+        const QString name = QStringLiteral("%1 run %2 %L1");
+        for (const QString &run : {name, name + QStringLiteral("_1")}) {
+            window.form()->label_savestate->clear();
+            requestSave(window, saves.path(), name, QStringLiteral("1"));
+            QTRY_COMPARE(window.form()->label_savestate->text(), QStringLiteral("Save success!"));
+            QTRY_VERIFY(!window.worker().saveInProgress());
+            QVERIFY2(
+                QFileInfo(saves.filePath(run + QLatin1Char('/') + run + QStringLiteral("_current.csv"))).size() > 0,
+                qPrintable(run));
+            QVERIFY(
+                QFile::exists(saves.filePath(run + QLatin1Char('/') + run + QStringLiteral("_SetParameterData.txt"))));
+        }
+        QCOMPARE(entries(saves.path()), (QStringList{name, name + QStringLiteral("_1")}));
+        QVERIFY(fixture.messages.isEmpty());
+    }
+
+    void failedSaveIsReportedOnce_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("disk full while writing") << true << "No space left on device";
+        QTest::newRow("folder below a file") << false << "Not a directory";
+    }
+    void failedSaveIsReportedOnce() {
+        QFETCH(bool, fullDisk);
+        QFETCH(QString, reason);
+        const SmallFileSystem disk("64k");
+        if (fullDisk && !disk.isMounted()) {
+            QSKIP("a small file system can only be mounted as root");
+        }
+        QTemporaryDir scratch;
+        QString directory = disk.path();
+        if (!fullDisk) {
+            QFile blocker(scratch.filePath(QStringLiteral("blocker")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            directory = blocker.fileName() + QStringLiteral("/runs");
+        }
+        WindowFixture fixture;
+        MainWindow window;
+        Ui::MainWindow *ui = window.form();
+        QSignalSpy ends(&window.session(), &InstrumentSession::saveFinished);
+        QVERIFY(WindowFixture::connectWindow(window));
+        startCaptureAndWaitForFrames(window);
+
+        // Five frames of data, pictures and video do not fit into 64 KiB.
+        requestSave(window, directory, QStringLiteral("scan"), QStringLiteral("5"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 10000);
+        QCOMPARE(ends.at(0).at(0).toBool(), false);
+        QCOMPARE(ui->label_savestate->text(), QStringLiteral("Save failed"));
+        QCOMPARE(fixture.messages.size(), 1);
+        const QString message = fixture.messages.front();
+        QVERIFY2(message.startsWith(QStringLiteral("Save failed: could not write ") + directory + QLatin1Char('/')),
+                 qPrintable(message));
+        QVERIFY2(message.endsWith(QLatin1Char('\n') + reason), qPrintable(message));
+        // Nothing later overwrites it, and acquisition goes on.
+        QTRY_VERIFY(!window.worker().saveInProgress());
+        QSignalSpy frames(&window.session(), &InstrumentSession::frameReady);
+        QTRY_VERIFY(frames.size() >= 5);
+        QCOMPARE(ui->label_savestate->text(), QStringLiteral("Save failed"));
+        QCOMPARE(fixture.messages.size(), 1);
+        QVERIFY(window.isCapturing());
+
+        // The next save into a folder with room works.
+        requestSave(window, scratch.path(), QStringLiteral("next"), QStringLiteral("2"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->label_savestate->text(), QStringLiteral("Save success!"), 10000);
+        QCOMPARE(ends.size(), 2);
+        QCOMPARE(ends.at(1).at(0).toBool(), true);
+        QCOMPARE(fixture.messages.size(), 1);
+        QCOMPARE(QDir(scratch.filePath(QStringLiteral("next/pic"))).entryList(QDir::Files).size(), 2);
     }
 
     void settingsSurviveARestart() {

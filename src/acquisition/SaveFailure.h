@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+
+#include <QFile>
+#include <QString>
+
+// Why a file of a save run could not be written: the file (or folder) and the system's reason, as the
+// user is told them ("No space left on device", "Not a directory", ...).
+struct SaveFailure {
+    QString file;
+    QString reason;
+};
+
+// Empty when the file was written, flushed and closed.
+using SaveResult = std::optional<SaveFailure>;
+
+// Writes all `size` bytes or fails. A disk that fills up takes part of a write without an error; only the
+// next write says why, so the rest is written again until it goes or fails (errorString() then tells why).
+inline bool writeFully(QFile &file, const char *data, qint64 size) {
+    while (size > 0) {
+        const qint64 written = file.write(data, size);
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
