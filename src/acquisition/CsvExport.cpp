@@ -41,28 +41,30 @@ void writeGrid(QTextStream &out, const double *values) {
     out << '\n';
 }
 
-void closeAndCheck(QFile &file, QTextStream &out) {
+bool closeAndCheck(QFile &file, QTextStream &out) {
     out.flush();
     file.close();
-    if (file.error() != QFileDevice::NoError) {
+    if (file.error() != QFileDevice::NoError || out.status() != QTextStream::Ok) {
         qCWarning(lcReceiver).noquote() << "File error after attempt to write:" << file.errorString();
+        return false;
     }
+    return true;
 }
 
 }  // namespace
 
-void CsvExport::writeFrames(const QString &path, const std::vector<std::vector<double>> &frames,
+bool CsvExport::writeFrames(const QString &path, const std::vector<std::vector<double>> &frames,
                             const QStringList &timestamps) {
     QFile file(path);
     if (!openForWriting(file)) {
-        return;
+        return false;
     }
     if (frames.empty()) {
         if (timestamps.isEmpty()) {
             qCWarning(lcReceiver) << "No data to save.";
         }
         file.close();
-        return;
+        return file.error() == QFileDevice::NoError;
     }
 
     QTextStream out(&file);
@@ -76,26 +78,26 @@ void CsvExport::writeFrames(const QString &path, const std::vector<std::vector<d
         writeGrid(out, frame.data());
         ++written;
     }
-    closeAndCheck(file, out);
+    return closeAndCheck(file, out);
 }
 
-void CsvExport::writeReference(const QString &path, const std::vector<double> &reference) {
+bool CsvExport::writeReference(const QString &path, const std::vector<double> &reference) {
     QFile file(path);
     if (!openForWriting(file)) {
-        return;
+        return false;
     }
     if (reference.empty()) {
         qCWarning(lcReceiver) << "No data to save.";
         file.close();
-        return;
+        return file.error() == QFileDevice::NoError;
     }
     if (reference.size() < static_cast<std::size_t>(valuesPerFrame)) {
         // Never read past the end: a short reference is not a grid.
         qCWarning(lcReceiver) << "Data array does not contain enough data.";
         file.close();
-        return;
+        return false;
     }
     QTextStream out(&file);
     writeGrid(out, reference.data());
-    closeAndCheck(file, out);
+    return closeAndCheck(file, out);
 }

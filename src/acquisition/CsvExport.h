@@ -6,8 +6,8 @@
 #include <QStringList>
 
 // Writes a save run's data as text: 64 rows of 64 comma-separated values per frame, each frame headed by
-// its time, and the calibration references in the same grid. Failures are reported as warnings and never
-// stop the other files of a run.
+// its time, and the calibration references in the same grid. Failures are logged as warnings and returned
+// (false), and never stop the other files of a run.
 class CsvExport {
 public:
     static constexpr int gridSize = 64;
@@ -15,8 +15,8 @@ public:
 
     // One block per frame: "Time: <stamp>" (or "Time: Unknown"), 64 rows, an empty line.
     // Frames with fewer than 4096 values are left out and use up no timestamp.
-    static void writeFrames(const QString &path, const std::vector<std::vector<double>> &frames,
+    static bool writeFrames(const QString &path, const std::vector<std::vector<double>> &frames,
                             const QStringList &timestamps);
     // One block without a time line.
-    static void writeReference(const QString &path, const std::vector<double> &reference);
+    static bool writeReference(const QString &path, const std::vector<double> &reference);
 };

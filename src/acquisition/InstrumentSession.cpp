@@ -54,15 +54,21 @@ QString uniqueRunName(const QString &directory, const QString &name) {
     }
 }
 
-void writeParameterFile(const QString &path, const QString &summary) {
+bool writeParameterFile(const QString &path, const QString &summary) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
         qCWarning(lcSession) << "Could not open file for writing:" << path;
-        return;
+        return false;
     }
-    file.write(summary.toUtf8());
+    const QByteArray bytes = summary.toUtf8();
+    const bool written = file.write(bytes) == bytes.size();
     file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        qCWarning(lcSession) << "File error after attempt to write:" << file.errorString();
+        return false;
+    }
     qCDebug(lcSession) << "Data saved to" << path;
+    return true;
 }
 
 }  // namespace
@@ -99,6 +105,7 @@ void InstrumentSession::setUpWorker() {
     connect(&m_worker, &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
     connect(&m_worker, &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);
     connect(&m_worker, &ReceiverThread::saveFailed, this, &InstrumentSession::saveFailed);
+    connect(&m_worker, &ReceiverThread::frameValues, this, &InstrumentSession::frameValues);
     connect(&m_worker, &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
     connect(&m_worker, &ReceiverThread::savemessage, this, [this](int frames) {
         if (m_runFrames >= 1) {
@@ -167,6 +174,7 @@ void InstrumentSession::discoveryTick(QTimer *timer, int *ticks) {
         for (const DeviceInfo &device : devices) {
             serials << QString::fromStdString(device.serialNumber);
         }
+        emit devicesDescribed(devices);
         emit devicesListed(serials);
         endRun();
         return;
@@ -190,7 +198,7 @@ void InstrumentSession::connectNow() {
         return;
     }
     ft::Handle handle = nullptr;
-    m_lastStatus = m_link->openEx(instrumentSerial, ft::OpenBySerialNumber, &handle);
+    m_lastStatus = m_link->openEx(m_serial, ft::OpenBySerialNumber, &handle);
     if (m_lastStatus != ft::Ok) {
         emit connectFinished(ConnectOutcome::NotFound);
         finishOperation();
@@ -305,7 +313,7 @@ bool InstrumentSession::instrumentPresent() {
         return false;
     }
     return std::any_of(devices.begin(), devices.end(),
-                       [](const DeviceInfo &d) { return d.serialNumber == instrumentSerial; });
+                       [this](const DeviceInfo &d) { return d.serialNumber == m_serial; });
 }
 
 void InstrumentSession::handleWorkerError() {
@@ -466,6 +474,7 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     QDir().mkpath(runDirectory);
 
     m_runFrames = request.frames;
+    m_runName = runName;
     ReceiverThread::SaveRun run;
     run.directory = request.directory;
     run.name = runName;
@@ -474,6 +483,10 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     run.pictures = request.pictures;
     run.video = request.video;
     m_worker.startSaveRun(run);
-    writeParameterFile(QStringLiteral("%1/%2_SetParameterData.txt").arg(runDirectory, runName), m_settingsSummary);
+    const QString parameterFile = QStringLiteral("%1/%2_SetParameterData.txt").arg(runDirectory, runName);
+    if (!writeParameterFile(parameterFile, m_settingsSummary)) {
+        // The recording goes on, as it always has; the run as a whole has failed all the same.
+        emit saveFailed(QStringLiteral("Save failed: could not write %1.").arg(parameterFile));
+    }
     return SaveRefusal::None;
 }

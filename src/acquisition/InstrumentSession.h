@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <QImage>
 #include <QObject>
@@ -15,6 +17,7 @@
 #include "FtTypes.h"
 #include "LinkExchange.h"
 #include "ReceiverThread.h"
+#include "UsbFifoLink.h"
 
 class DeviceMonitor;
 class UsbFifoLink;
@@ -64,6 +67,8 @@ public:
 
     // One discovery run: a tick a second until the device list is complete, at most ten seconds.
     void startDiscovery();
+    // The serial number connect opens; the window always opens "VANTIKO".
+    void setSerial(const QString &serial) { m_serial = serial.toStdString(); }
 
     void connectInstrument();
     void disconnectInstrument();
@@ -81,6 +86,13 @@ public:
     // Starts a save run, or says why not. The run's files go into a new folder under the directory.
     SaveRefusal startSave(const SaveRequest &request);
     bool saveInProgress() const { return m_worker.saveInProgress(); }
+    // The folder name (unique within the directory) of the last run startSave began.
+    const QString &runName() const { return m_runName; }
+    // While on, frameValues reports every frame's currents and gray levels (recorded ones with their stamp).
+    void setFrameValuesWanted(bool wanted) { m_worker.setFrameValuesWanted(wanted); }
+    // The calibration references as they stand now (what a run's reference CSV files would hold).
+    std::vector<double> fullOnReference() const { return m_worker.fullOnReference(); }
+    std::vector<double> fullOffReference() const { return m_worker.fullOffReference(); }
 
     // A USB device arrived or went away (the platform's notification or the link's own).
     void handleDeviceChange();
@@ -104,6 +116,9 @@ public:
 signals:
     void discoveryStarted();
     void devicesListed(const QStringList &serials);
+    // The same list with each device's description and whether some program has it open; just before
+    // devicesListed.
+    void devicesDescribed(const std::vector<DeviceInfo> &devices);
     // The list is not complete yet, `seconds` into the run.
     void deviceInfoPending(int seconds);
     void discoveryFailed(InstrumentSession::DiscoveryFailure failure);
@@ -122,6 +137,7 @@ signals:
     // `frames` of the run's `total` are recorded; equal once its files are written.
     void saveProgress(int frames, int total);
     void saveFailed(const QString &message);
+    void frameValues(const FrameValues &values);
 
 private:
     using Operation = std::function<void()>;
@@ -159,4 +175,6 @@ private:
     QString m_settingsSummary;
     // The frame count of the save run in progress, for its progress.
     int m_runFrames = 0;
+    QString m_runName;
+    std::string m_serial = instrumentSerial;
 };

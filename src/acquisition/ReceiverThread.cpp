@@ -103,7 +103,8 @@ double ReceiverThread::codeToCurrent(int code) const {
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    return renderAndRecord(frame, m_recording.load(), conversion());
+    const bool recording = m_recording.load();
+    return renderAndRecord(frame, recording, recording, conversion());
 }
 
 void ReceiverThread::takeReferenceSnapshot() {
@@ -113,7 +114,7 @@ void ReceiverThread::takeReferenceSnapshot() {
     m_fullOffSnapshot.assign(m_fullOffRef.begin(), m_fullOffRef.end());
 }
 
-QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording,
+QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording, bool collect,
                                        const PixelConversion &conversion) {
     QImage image(kImageSide, kImageSide, QImage::Format_Grayscale8);
     if (frame.size() < kFrameBytes) {
@@ -140,14 +141,14 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
                                                                                m_fullOffSnapshot[pixel])
                                             : conversion.plainScale(current);
             const double gray = PixelConversion::grayLevel(scale);
-            if (recording) {
+            if (collect) {
                 m_frameCurrents.push_back(current);
                 m_frameGrays.push_back(gray);
             }
             line[column] = PixelConversion::pixelValue(gray);
         }
     }
-    if (recording) {
+    if (recording && collect) {
         completeRecording();
     }
     return image;
@@ -233,10 +234,25 @@ void ReceiverThread::writeCsvFiles() {
         fullOff = m_fullOffRef;
         fullOn = m_fullOnRef;
     }
-    writeFramesCsv(base + QStringLiteral("_current.csv"), m_recordedCurrents, m_timestamps);
-    writeFramesCsv(base + QStringLiteral("_gray.csv"), m_recordedGrays, m_timestamps);
-    writeReferenceCsv(base + QStringLiteral("_fulloff.csv"), fullOff);
-    writeReferenceCsv(base + QStringLiteral("_fullon.csv"), fullOn);
+    // A failure in one file does not stop the others; the first one is reported.
+    QString failed;
+    const auto note = [&failed](bool written, const QString &path) {
+        if (!written && failed.isEmpty()) {
+            failed = path;
+        }
+    };
+    const QString current = base + QStringLiteral("_current.csv");
+    const QString gray = base + QStringLiteral("_gray.csv");
+    const QString off = base + QStringLiteral("_fulloff.csv");
+    const QString on = base + QStringLiteral("_fullon.csv");
+    note(CsvExport::writeFrames(current, m_recordedCurrents, m_timestamps), current);
+    note(CsvExport::writeFrames(gray, m_recordedGrays, m_timestamps), gray);
+    note(CsvExport::writeReference(off, fullOff), off);
+    note(CsvExport::writeReference(on, fullOn), on);
+    if (!failed.isEmpty()) {
+        // Before the request goes down: whoever waits for the run to end has the failure by then.
+        emit saveFailed(QStringLiteral("Save failed: could not write %1.").arg(failed));
+    }
     // The data request holds for one run only.
     m_saveData = false;
 }
@@ -446,7 +462,20 @@ void ReceiverThread::processFrame(LoopState &state) {
     const PixelConversion frameConversion = conversion();
     reportSelectedPixel(state.frame, frameConversion);
     advanceCalibration(state.frame);
-    const QImage image = renderAndRecord(state.frame, recording, frameConversion);
+    const bool forward = m_frameValuesWanted.load();
+    FrameValues values;
+    if (forward && recording) {
+        // Taken before rendering: the last recorded frame of a run ends the run and empties the stamps.
+        values.recorded = true;
+        values.sequence = m_recordedCount + 1;
+        values.time = m_recordedCount < m_timestamps.size() ? m_timestamps.at(m_recordedCount) : QString();
+    }
+    const QImage image = renderAndRecord(state.frame, recording, recording || forward, frameConversion);
+    if (forward) {
+        values.currents = m_frameCurrents;
+        values.grays = m_frameGrays;
+        emit frameValues(values);
+    }
     emit sendImagetoMain(image);
     saveMedia(image, recording);
 }
@@ -524,9 +553,10 @@ void ReceiverThread::saveMedia(const QImage &image, bool recordingThisFrame) {
             }
             return;
         case MediaSaver::Outcome::Failed:
+            // Reported before the requests go down, so the failure is out by the time the run looks over.
+            emit saveFailed(m_mediaSaver.failureText());
             m_savePicture = false;
             m_saveVideo = false;
-            emit saveFailed(m_mediaSaver.failureText());
             return;
     }
 }
