@@ -32,13 +32,6 @@ constexpr unsigned long kIdlePauseMs = 1;
 const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 const QString kReadFailureText = QStringLiteral("Failed to get device status");
 
-namespace keys {
-const QString integralTime = QStringLiteral("Integraltime");
-const QString integralCurrent = QStringLiteral("Integralcurrent");
-const QString currentMode = QStringLiteral("currentmode");
-const QString currentRange = QStringLiteral("currentRange");
-}  // namespace keys
-
 }  // namespace
 
 // The loop's own buffers and counters; they live for one run of process() and are reused for every frame.
@@ -74,19 +67,19 @@ ReceiverThread::~ReceiverThread() {
 
 void ReceiverThread::loadSettings() {
     m_settings.beginGroup(QString::fromLatin1(AppSettings::group));
-    m_integralTime = m_settings.value(keys::integralTime, 0).toDouble();
-    m_integralCurrent = m_settings.value(keys::integralCurrent, 0).toDouble();
-    m_currentMode = m_settings.value(keys::currentMode, 0).toBool();
-    m_currentRange = m_settings.value(keys::currentRange, 0).toInt();
+    m_integralTime = m_settings.value(QLatin1String(AppSettings::keys::integralTime), 0).toDouble();
+    m_integralCurrent = m_settings.value(QLatin1String(AppSettings::keys::integralCurrent), 0).toDouble();
+    m_currentMode = m_settings.value(QLatin1String(AppSettings::keys::currentMode), 0).toBool();
+    m_currentRange = m_settings.value(QLatin1String(AppSettings::keys::currentRange), 0).toInt();
     m_settings.endGroup();
 }
 
 void ReceiverThread::storeSettings() {
     m_settings.beginGroup(QString::fromLatin1(AppSettings::group));
-    m_settings.setValue(keys::integralTime, m_integralTime.load());
-    m_settings.setValue(keys::integralCurrent, m_integralCurrent.load());
-    m_settings.setValue(keys::currentMode, m_currentMode.load());
-    m_settings.setValue(keys::currentRange, m_currentRange.load());
+    m_settings.setValue(QLatin1String(AppSettings::keys::integralTime), m_integralTime.load());
+    m_settings.setValue(QLatin1String(AppSettings::keys::integralCurrent), m_integralCurrent.load());
+    m_settings.setValue(QLatin1String(AppSettings::keys::currentMode), m_currentMode.load());
+    m_settings.setValue(QLatin1String(AppSettings::keys::currentRange), m_currentRange.load());
     m_settings.endGroup();
     m_settings.sync();
 }

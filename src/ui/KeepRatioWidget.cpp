@@ -54,12 +54,11 @@ void KeepRatioWidget::resizeEvent(QResizeEvent *event) {
 }
 
 void KeepRatioWidget::fitInnerWidget(int width, int height) {
-    const int fitWidth = height * m_ratioWidth / m_ratioHeight;
-    if (width < fitWidth) {
-        const int newHeight = m_ratioHeight * width / m_ratioWidth;
-        m_inner->setGeometry(0, (height - newHeight) / 2, width, newHeight);
+    // The picture is square: the largest square that fits, centred.
+    if (width < height) {
+        m_inner->setGeometry(0, (height - width) / 2, width, width);
     } else {
-        m_inner->setGeometry((width - fitWidth) / 2, 0, fitWidth, height);
+        m_inner->setGeometry((width - height) / 2, 0, height, height);
     }
 }
 

@@ -34,8 +34,6 @@ private:
     void fitInnerWidget(int width, int height);
     void reportPress(const QEvent *event);
 
-    int m_ratioWidth = 1;
-    int m_ratioHeight = 1;
     QWidget *m_inner = nullptr;
     QHBoxLayout *m_innerLayout = nullptr;
     QLabel *m_label = nullptr;

@@ -4,7 +4,6 @@
 
 #include <QHBoxLayout>
 #include <QListWidgetItem>
-#include <QLoggingCategory>
 #include <QSettings>
 
 #include "AppSettings.h"
@@ -19,8 +18,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
-
-Q_LOGGING_CATEGORY(lcWindow, "vantiko.window")
 
 namespace {
 
@@ -525,11 +522,11 @@ void MainWindow::handleSaveFailed(QString message) {
 void MainWindow::loadSettings() {
     QSettings settings(AppSettings::organisation, AppSettings::application);
     settings.beginGroup(AppSettings::group);
-    const auto isTrue = [&settings](const char *key) { return settings.value(key).toString() == "true"; };
+    const auto isTrue = [&settings](const QString &key) { return settings.value(key).toString() == "true"; };
 
-    ui->comboBox_saveframes->setCurrentText(QString::number(settings.value("saveFrames", 0).toInt()));
-    ui->lineEdit_savepath->setText(settings.value("saveDirectory").toString());
-    ui->lineEdit_savename->setText(settings.value("saveNames").toString());
+    ui->comboBox_saveframes->setCurrentText(QString::number(settings.value(AppSettings::keys::saveFrames, 0).toInt()));
+    ui->lineEdit_savepath->setText(settings.value(AppSettings::keys::saveDirectory).toString());
+    ui->lineEdit_savename->setText(settings.value(AppSettings::keys::saveNames).toString());
     ui->lineEdit_von->setText(settings.value("lineEdit_von").toString());
     ui->lineEdit_voff->setText(settings.value("lineEdit_voff").toString());
     ui->lineEdit_vc->setText(settings.value("lineEdit_vc").toString());
@@ -537,7 +534,7 @@ void MainWindow::loadSettings() {
     ui->lineEdit_gear->setText(settings.value("lineEdit_gear").toString());
 
     for (const auto &[radio, range] : fixedRangeButtons()) {
-        if (isTrue(radio->objectName().toLatin1().constData())) {
+        if (isTrue(radio->objectName())) {
             radio->setChecked(true);
             m_selectedCurrentRange = range;
         }
@@ -545,20 +542,20 @@ void MainWindow::loadSettings() {
     QString summary =
         InstrumentSession::settingsSummary(m_selectedCurrentRange, ui->lineEdit_vc->text(), ui->lineEdit_vd->text(),
                                            ui->lineEdit_von->text(), ui->lineEdit_voff->text());
-    if (isTrue("checkBox_negative")) {
+    if (isTrue(ui->checkBox_negative->objectName())) {
         ui->checkBox_negative->setChecked(true);
         summary += QStringLiteral("Model : negative");
     }
-    if (isTrue("checkBox_positive")) {
+    if (isTrue(ui->checkBox_positive->objectName())) {
         ui->checkBox_positive->setChecked(true);
         summary += QStringLiteral("Model : positive");
     }
     m_session.setSettingsSummary(summary);
-    if (isTrue("radioButton_optional_gear")) {
+    if (isTrue(ui->radioButton_optional_gear->objectName())) {
         ui->radioButton_optional_gear->setChecked(true);
     }
     for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
-        if (isTrue(box->objectName().toLatin1().constData())) {
+        if (isTrue(box->objectName())) {
             box->setChecked(true);
         }
     }
@@ -570,9 +567,9 @@ void MainWindow::loadSettings() {
 void MainWindow::saveSettings() {
     QSettings settings(AppSettings::organisation, AppSettings::application);
     settings.beginGroup(AppSettings::group);
-    settings.setValue("saveFrames", ui->comboBox_saveframes->currentText().toInt());
-    settings.setValue("saveDirectory", ui->lineEdit_savepath->text());
-    settings.setValue("saveNames", ui->lineEdit_savename->text());
+    settings.setValue(AppSettings::keys::saveFrames, ui->comboBox_saveframes->currentText().toInt());
+    settings.setValue(AppSettings::keys::saveDirectory, ui->lineEdit_savepath->text());
+    settings.setValue(AppSettings::keys::saveNames, ui->lineEdit_savename->text());
     for (QLineEdit *field :
          {ui->lineEdit_von, ui->lineEdit_voff, ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_gear}) {
         settings.setValue(field->objectName(), field->text());

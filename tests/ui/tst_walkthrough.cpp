@@ -2,13 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
-#include "D2xxLibraryLink.h"
 #include "KeepRatioWidget.h"
+#include "TestLinks.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -50,24 +49,13 @@ double spread(const QImage &image) {
     return std::sqrt(std::max(0.0, squares / n - mean * mean));
 }
 
-// The walkthrough's link: the built-in simulator, or the vendor-library backend loaded from the stand-in
-// library that wraps the same simulated instrument.
+// The walkthrough's fixture on the named link (see TestLink).
 std::unique_ptr<WindowFixture> makeFixture(const QString &backend) {
-    if (backend == QLatin1String("simulator")) {
-        return std::make_unique<WindowFixture>();
-    }
-    qputenv("VANTIKO_D2XX_LIBRARY", D2XX_STUB_LIBRARY);
-    QString diagnostic;
-    std::unique_ptr<UsbFifoLink> link = D2xxLibraryLink::load(&diagnostic);
-    if (!link) {
-        qWarning() << diagnostic;
+    TestLink made = TestLink::make(backend);
+    if (!made.link) {
         return nullptr;
     }
-    using StandInControl = int (*)(const char *);
-    const auto control =
-        reinterpret_cast<StandInControl>(QLibrary::resolve(QStringLiteral(D2XX_STUB_LIBRARY), "D2xxStub_Control"));
-    return std::make_unique<WindowFixture>(std::move(link),
-                                           [control](const char *line) { return control && control(line) == 1; });
+    return std::make_unique<WindowFixture>(std::move(made.link), std::move(made.control));
 }
 
 }  // namespace

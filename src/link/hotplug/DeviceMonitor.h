@@ -19,9 +19,6 @@ public:
     explicit DeviceMonitor(UsbFifoLink *link, QObject *parent = nullptr);
     ~DeviceMonitor() override;
 
-    // Whether the platform monitor could be set up (the link's own notifications work either way).
-    bool platformMonitorActive() const { return m_notifier != nullptr; }
-
 signals:
     void deviceChanged();
 
