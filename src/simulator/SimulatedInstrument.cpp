@@ -7,6 +7,9 @@
 
 namespace {
 
+// The simulator spells the wire format itself rather than using the host's protocol code: it is a
+// second, independent reading of the instrument, so a mistake in the host's bytes shows up as a
+// simulator that does not answer instead of two sides agreeing on the same error.
 constexpr std::uint8_t controlGroup = 0xA0;
 constexpr std::uint8_t parameterGroup = 0xB0;
 constexpr std::uint8_t dataGroup = 0xC0;

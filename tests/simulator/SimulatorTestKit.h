@@ -3,26 +3,34 @@
 // Small helpers shared by the simulator tests: the commands as the host writes them, a parameter command
 // builder, and the host's conversion of a pixel code back into a current.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include <QTest>
 
+#include "CommandProtocol.h"
 #include "SimulatedInstrument.h"
+#include "WireFormat.h"
 
 namespace simkit {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline const Bytes handshake{0xFF, 0xAA, 0xA0, 0x01, 0x00, 0x00, 0x4A, 0x0D};
-inline const Bytes handshakeAck{0xFF, 0xCC, 0xA0, 0x01, 0x00, 0x00, 0x6C, 0x0D};
-inline const Bytes stopCommand{0xFF, 0xAA, 0xA0, 0x02, 0x00, 0x00, 0x4B, 0x0D};
-inline const Bytes startCommand{0xFF, 0xAA, 0xA0, 0x03, 0x00, 0x00, 0x4C, 0x0D};
-inline const Bytes batteryQuery{0xFF, 0xAA, 0xA0, 0x04, 0x00, 0x00, 0x4D, 0x0D};
-inline const Bytes frameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
-inline const Bytes parameterAck{0xFF, 0xCC, 0xB0, 0x01, 0x00, 0x00, 0x7C, 0x0D};
-inline const Bytes recordHeader{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
-constexpr std::size_t recordSize = 8200;
+// What the host sends and expects, in the host's own spelling: the simulator must understand it.
+template <std::size_t N>
+Bytes bytesOf(const std::array<std::uint8_t, N> &frame) {
+    return Bytes(frame.begin(), frame.end());
+}
+inline const Bytes handshake = bytesOf(CommandProtocol::handshake);
+inline const Bytes handshakeAck = bytesOf(CommandProtocol::handshakeAck);
+inline const Bytes stopCommand = bytesOf(CommandProtocol::stop);
+inline const Bytes startCommand = bytesOf(CommandProtocol::start);
+inline const Bytes batteryQuery = bytesOf(CommandProtocol::batteryQuery);
+inline const Bytes frameRequest = bytesOf(CommandProtocol::frameRequest);
+inline const Bytes parameterAck = bytesOf(CommandProtocol::parameterAck);
+inline const Bytes recordHeader{wire::syncPattern.begin(), wire::syncPattern.end()};
+constexpr std::size_t recordSize = wire::recordLength;
 
 inline Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -33,34 +41,21 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 inline std::uint8_t checkByte(const Bytes &bytes) {
-    unsigned sum = 0;
-    for (std::uint8_t byte : bytes) {
-        sum += byte;
-    }
-    return static_cast<std::uint8_t>(sum & 0xFF);
+    return CommandProtocol::checkByte(bytes.data(), bytes.size());
 }
 
-// The 21-byte parameter command for these settings, check byte included.
+// The 21-byte parameter command for these settings, as the host builds it.
 inline Bytes parameterCommand(std::uint32_t count, int gear, bool positive, int von = 2047, int voff = 2047,
                               int vbias1 = 2206, int vbias2 = 2206) {
-    Bytes command{0xFF,
-                  0xAA,
-                  0xB0,
-                  0x01,
-                  0x00,
-                  0x0D,
-                  static_cast<std::uint8_t>(count >> 16),
-                  static_cast<std::uint8_t>(count >> 8),
-                  static_cast<std::uint8_t>(count),
-                  static_cast<std::uint8_t>(gear),
-                  static_cast<std::uint8_t>(positive ? 1 : 0)};
-    for (int code : {von, voff, vbias1, vbias2}) {
-        command.push_back(static_cast<std::uint8_t>((code >> 8) & 0xFF));
-        command.push_back(static_cast<std::uint8_t>(code & 0xFF));
-    }
-    command.push_back(checkByte(command));
-    command.push_back(0x0D);
-    return command;
+    CommandProtocol::Parameters parameters;
+    parameters.integrationCount = count;
+    parameters.gearCode = gear;
+    parameters.positive = positive;
+    parameters.vonCode = von;
+    parameters.voffCode = voff;
+    parameters.vbias1Code = vbias1;
+    parameters.vbias2Code = vbias2;
+    return bytesOf(CommandProtocol::parameterCommand(parameters));
 }
 
 inline void send(SimulatedInstrument &instrument, const Bytes &bytes) {

@@ -22,17 +22,19 @@
 #include "CommandProtocol.h"
 #include "OneDeviceLink.h"
 #include "ReceiverThread.h"
+#include "WireFormat.h"
 
 namespace receivertest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline const Bytes kHeader{0xFF, 0xCC, 0xC0, 0x01, 0x20, 0x00};
-inline const Bytes kFrameRequest{0xFF, 0xAA, 0xC0, 0x01, 0x00, 0x00, 0x6A, 0x0D};
-inline const Bytes kStartCommand{0xFF, 0xAA, 0xA0, 0x03, 0x00, 0x00, 0x4C, 0x0D};
-inline const Bytes kStopCommand{0xFF, 0xAA, 0xA0, 0x02, 0x00, 0x00, 0x4B, 0x0D};
-constexpr int kPixels = 4096;
-constexpr int kRecordLength = 8200;
+// The host's own spelling of the wire format (its bytes are checked in tests/protocol).
+inline const Bytes kHeader{wire::syncPattern.begin(), wire::syncPattern.end()};
+inline const Bytes kFrameRequest{CommandProtocol::frameRequest.begin(), CommandProtocol::frameRequest.end()};
+inline const Bytes kStartCommand{CommandProtocol::start.begin(), CommandProtocol::start.end()};
+inline const Bytes kStopCommand{CommandProtocol::stop.begin(), CommandProtocol::stop.end()};
+constexpr int kPixels = wire::pixelCount;
+constexpr int kRecordLength = static_cast<int>(wire::recordLength);
 
 // Settings of every worker built by this test process go to a directory of the test's own.
 inline void isolateSettings(const QString &directory) {
