@@ -372,6 +372,7 @@ public:
                        .arg(frameWatchdogMs / 1000));
         });
         m_lineTimer.setSingleShot(true);
+        m_lineTimer.setTimerType(Qt::PreciseTimer);
         connect(&m_lineTimer, &QTimer::timeout, this, [this] { line(); });
         connectThen([this] {
             applySettingThen([this] {
@@ -418,6 +419,8 @@ private:
     void scheduleLine() {
         const qint64 end = static_cast<qint64>(std::llround(m_request.seconds * 1000));
         const qint64 next = std::min<qint64>((m_linesShown + 1) * 1000LL, end);
+        // Decided here, not from the clock when the timer fires: a timer may fire a little early.
+        m_lastLine = next >= end;
         m_lineTimer.start(static_cast<int>(std::max<qint64>(0, next - m_clock.elapsed())));
     }
 
@@ -450,7 +453,7 @@ private:
         ++m_linesShown;
         m_lastLineMs = now;
         m_lastLineFrames = m_frames;
-        if (now >= static_cast<qint64>(std::llround(m_request.seconds * 1000))) {
+        if (m_lastLine) {
             finish(ExitStatus::Success);
             return;
         }
@@ -462,6 +465,7 @@ private:
     QElapsedTimer m_clock;
     int m_frames = 0;
     int m_linesShown = 0;
+    bool m_lastLine = false;
     qint64 m_lastLineMs = 0;
     int m_lastLineFrames = 0;
     double m_mean = 0;
