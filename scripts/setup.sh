@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libopencv-dev libftdi1-dev libudev-dev
+    libopencv-dev libftdi1-dev libudev-dev libhdf5-dev
     libbenchmark-dev
     ffmpeg xvfb x11-apps imagemagick
     fonts-liberation2

@@ -133,6 +133,7 @@ void InstrumentSession::setUpWorker() {
                 m_workerFailure = SaveFailure{file, reason};
             });
     connect(&m_worker, &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
+    connect(&m_worker, &ReceiverThread::frameValues, this, &InstrumentSession::frameValues);
     connect(&m_worker, &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
     connect(&m_worker, &ReceiverThread::savemessage, this, [this](int frames) {
         if (m_runFrames >= 1 && !m_runFailed) {
@@ -201,6 +202,7 @@ void InstrumentSession::discoveryTick(QTimer *timer, int *ticks) {
         for (const DeviceInfo &device : devices) {
             serials << QString::fromStdString(device.serialNumber);
         }
+        emit devicesDescribed(devices);
         emit devicesListed(serials);
         endRun();
         return;
@@ -224,7 +226,7 @@ void InstrumentSession::connectNow() {
         return;
     }
     ft::Handle handle = nullptr;
-    m_lastStatus = m_link->openEx(instrumentSerial, ft::OpenBySerialNumber, &handle);
+    m_lastStatus = m_link->openEx(m_serial, ft::OpenBySerialNumber, &handle);
     if (m_lastStatus != ft::Ok) {
         emit connectFinished(ConnectOutcome::NotFound);
         finishOperation();
@@ -339,7 +341,7 @@ bool InstrumentSession::instrumentPresent() {
         return false;
     }
     return std::any_of(devices.begin(), devices.end(),
-                       [](const DeviceInfo &d) { return d.serialNumber == instrumentSerial; });
+                       [this](const DeviceInfo &d) { return d.serialNumber == m_serial; });
 }
 
 void InstrumentSession::handleWorkerError() {
@@ -522,6 +524,7 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
         return SaveRefusal::None;
     }
 
+    m_runName = runName;
     ReceiverThread::SaveRun run;
     run.directory = directory;
     run.name = runName;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <QImage>
 #include <QObject>
@@ -16,6 +18,7 @@
 #include "LinkExchange.h"
 #include "ReceiverThread.h"
 #include "SaveFailure.h"
+#include "UsbFifoLink.h"
 
 class DeviceMonitor;
 class UsbFifoLink;
@@ -74,6 +77,8 @@ public:
 
     // One discovery run: a tick a second until the device list is complete, at most ten seconds.
     void startDiscovery();
+    // The serial number connect opens; the window always opens "VANTIKO".
+    void setSerial(const QString &serial) { m_serial = serial.toStdString(); }
 
     void connectInstrument();
     void disconnectInstrument();
@@ -92,6 +97,13 @@ public:
     // that starts ends with saveFinished, after saveFailed if any of its files could not be written.
     SaveRefusal startSave(const SaveRequest &request);
     bool saveInProgress() const { return m_worker.saveInProgress(); }
+    // The folder name (unique within the directory) of the last run startSave began.
+    const QString &runName() const { return m_runName; }
+    // While on, frameValues reports every frame's currents and gray levels (recorded ones with their stamp).
+    void setFrameValuesWanted(bool wanted) { m_worker.setFrameValuesWanted(wanted); }
+    // The calibration references as they stand now (what a run's reference CSV files would hold).
+    std::vector<double> fullOnReference() const { return m_worker.fullOnReference(); }
+    std::vector<double> fullOffReference() const { return m_worker.fullOffReference(); }
 
     // A USB device arrived or went away (the platform's notification or the link's own).
     void handleDeviceChange();
@@ -115,6 +127,9 @@ public:
 signals:
     void discoveryStarted();
     void devicesListed(const QStringList &serials);
+    // The same list with each device's description and whether some program has it open; just before
+    // devicesListed.
+    void devicesDescribed(const std::vector<DeviceInfo> &devices);
     // The list is not complete yet, `seconds` into the run.
     void deviceInfoPending(int seconds);
     void discoveryFailed(InstrumentSession::DiscoveryFailure failure);
@@ -137,6 +152,7 @@ signals:
     void saveFailed(const QString &file, const QString &reason);
     // Every file of the run is written and closed (ok), or the run failed.
     void saveFinished(bool ok);
+    void frameValues(const FrameValues &values);
 
 private:
     using Operation = std::function<void()>;
@@ -181,4 +197,6 @@ private:
     bool m_runFailed = false;
     // The worker's report of the run's first failure, shown when the run's end confirms it is this run's.
     SaveFailure m_workerFailure;
+    QString m_runName;
+    std::string m_serial = instrumentSerial;
 };

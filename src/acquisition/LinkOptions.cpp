@@ -31,12 +31,12 @@ QString programName(const QStringList &arguments) {
 
 // Options the Qt GUI application object takes from the command line itself; the parser lets them through.
 void addQtGuiOptions(QCommandLineParser &parser) {
-    const QStringList withValue = {QStringLiteral("platform"),     QStringLiteral("platformpluginpath"),
-                                   QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+    const QStringList withValue = {QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+                                   QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
                                    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
-                                   QStringLiteral("qwindowtitle"), QStringLiteral("session"),
-                                   QStringLiteral("display"),      QStringLiteral("geometry"),
-                                   QStringLiteral("style"),        QStringLiteral("stylesheet")};
+                                   QStringLiteral("qwindowtitle"),    QStringLiteral("session"),
+                                   QStringLiteral("display"),         QStringLiteral("geometry"),
+                                   QStringLiteral("style"),           QStringLiteral("stylesheet")};
     const QStringList flags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
                                QStringLiteral("dograb"), QStringLiteral("sync")};
     for (const QString &name : withValue) {

@@ -114,7 +114,7 @@ double ReceiverThread::codeToCurrent(int code) const {
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    QImage image = renderAndRecord(frame, m_recording.load(), conversionTable(conversion()));
+    QImage image = renderAndRecord(frame, m_recording.load(), m_recording.load(), conversionTable(conversion()));
     // Driven on its own (no loop, so no media step): a run ends with its recording.
     finishRunIfDone();
     return image;
@@ -127,7 +127,7 @@ void ReceiverThread::takeReferenceSnapshot() {
     m_fullOffSnapshot.assign(m_fullOffRef.begin(), m_fullOffRef.end());
 }
 
-QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording,
+QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording, bool collect,
                                        const ConversionTable &table) {
     QImage image(kImageSide, kImageSide, QImage::Format_Grayscale8);
     if (frame.size() < kFrameBytes) {
@@ -148,7 +148,7 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
     for (int row = 0; row < kImageSide; ++row) {
         uchar *line = image.scanLine(row);
         const int rowStart = row * kImageSide;
-        if (!calibrated && !recording) {
+        if (!calibrated && !collect) {
             // The live picture's usual case: one lookup per pixel.
             for (int column = 0; column < kImageSide; ++column) {
                 line[column] = table.plainPixel(PixelConversion::codeAt(codes, rowStart + column));
@@ -168,7 +168,7 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
                 gray = table.plainGray(code);
                 line[column] = table.plainPixel(code);
             }
-            if (recording) {
+            if (collect) {
                 m_frameCurrents.push_back(current);
                 m_frameGrays.push_back(gray);
             }
@@ -551,7 +551,20 @@ void ReceiverThread::processFrame(LoopState &state) {
     const ConversionTable &table = conversionTable(conversion());
     reportSelectedPixel(state.frame, table);
     advanceCalibration(state.frame, table);
-    const QImage image = renderAndRecord(state.frame, recording, table);
+    const bool forward = m_frameValuesWanted.load();
+    FrameValues values;
+    if (forward && recording) {
+        // Taken before rendering: the last recorded frame of a run ends the run and empties the stamps.
+        values.recorded = true;
+        values.sequence = m_recordedCount + 1;
+        values.time = m_recordedCount < m_timestamps.size() ? m_timestamps.at(m_recordedCount) : QString();
+    }
+    const QImage image = renderAndRecord(state.frame, recording, recording || forward, table);
+    if (forward) {
+        values.currents = m_frameCurrents;
+        values.grays = m_frameGrays;
+        emit frameValues(values);
+    }
     emit sendImagetoMain(image);
     saveMedia(image, recording);
 }

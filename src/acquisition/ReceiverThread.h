@@ -23,6 +23,16 @@
 
 class UsbFifoLink;
 
+// One frame's values as a save run records them, for a view that keeps them in a format of its own.
+struct FrameValues {
+    bool recorded = false;         // the frame belongs to the save run in progress
+    int sequence = 0;              // 1 ... N within the run when recorded, else 0
+    QString time;                  // the CSV's time stamp text when recorded, else empty
+    std::vector<double> currents;  // nA, pixel order, as the current CSV holds them
+    std::vector<double> grays;     // gray levels before the cut to 8 bits, as the gray CSV holds them
+};
+Q_DECLARE_METATYPE(FrameValues)
+
 // The acquisition worker. It lives on its own QThread and runs `process` from the thread's start until
 // shutdown: it sleeps on the link until bytes arrive, cuts frames out of the byte stream, reports the
 // selected pixel's current, feeds calibration captures, renders and emits the picture, saves runs, and
@@ -71,6 +81,8 @@ public:
     void requestFullOn() { m_fullOnRequested = true; }
     void requestFullOff() { m_fullOffRequested = true; }
     void selectPixel(int index) { m_selectedIndex = index; }
+    // While on, every frame's values also go out through frameValues (a copy per frame, so off by default).
+    void setFrameValuesWanted(bool wanted) { m_frameValuesWanted = wanted; }
     // What one save run records and writes.
     struct SaveRun {
         QString directory;  // the chosen folder; the run's files go into directory/name
@@ -121,6 +133,8 @@ signals:
     void saveFailed(QString message, QString file, QString reason);
     // Every file of run `run` has been written and closed (ok), or one of them failed (saveFailed came first).
     void saveFinished(int run, bool ok);
+    // After the frame is rendered, while setFrameValuesWanted(true).
+    void frameValues(FrameValues values);
 
 public:
     // Members in the order the design lists them. Atomic: written by the window, read by the loop.
@@ -147,6 +161,7 @@ public:
     std::atomic<bool> m_stopped{false};
     std::atomic<bool> m_recording{false};
     std::atomic<int> m_selectedIndex{0};
+    std::atomic<bool> m_frameValuesWanted{false};
     const int m_bufferSize = static_cast<int>(wire::recordLength);
     const int m_pixelCount = wire::pixelCount;
     int m_calibFrameCount = 0;  // worker thread only
@@ -183,7 +198,9 @@ private:
     PixelConversion conversion() const;
     // The table for these parameters, rebuilt first if it was built for others.
     const ConversionTable &conversionTable(const PixelConversion &conversion);
-    QImage renderAndRecord(const std::vector<unsigned char> &frame, bool recording, const ConversionTable &table);
+    // Fills the frame's currents and gray levels when `collect` is set, and records them when `recording` is.
+    QImage renderAndRecord(const std::vector<unsigned char> &frame, bool recording, bool collect,
+                           const ConversionTable &table);
     void takeReferenceSnapshot();
     void completeRecording();
     void captureStep(const std::vector<unsigned char> &frame, const ConversionTable &table,

@@ -129,6 +129,10 @@ void SimulatedInstrument::applyParameters(const SimulatedCommand &command) {
         --m_unansweredCommands;
         return;
     }
+    if (m_unansweredSettings > 0) {
+        --m_unansweredSettings;
+        return;
+    }
     AppliedParameters applied;
     applied.integrationCount = (std::uint32_t{payload[0]} << 16) | (std::uint32_t{payload[1]} << 8) | payload[2];
     applied.gearCode = gear;
@@ -356,6 +360,11 @@ void SimulatedInstrument::failReads(int count) {
 void SimulatedInstrument::leaveCommandsUnanswered(int count) {
     std::lock_guard lock(m_mutex);
     m_unansweredCommands = std::max(count, 0);
+}
+
+void SimulatedInstrument::leaveSettingsUnanswered(int count) {
+    std::lock_guard lock(m_mutex);
+    m_unansweredSettings = std::max(count, 0);
 }
 
 void SimulatedInstrument::setBatteryReplyLength(std::size_t bytes) {

@@ -105,6 +105,9 @@ public:
     // The next `count` handshake or parameter commands get no acknowledgement (a parameter command left
     // unanswered is not applied either: the instrument never took it).
     void leaveCommandsUnanswered(int count);
+    // The next `count` parameter commands get no acknowledgement and are not applied; the handshake is
+    // still answered, so a connection succeeds and only the setting fails.
+    void leaveSettingsUnanswered(int count);
     // The battery reply is cut to its first `bytes` bytes (8 is the whole reply).
     void setBatteryReplyLength(std::size_t bytes);
     // The serial number reads empty for the next `enumerations` device-list builds.
@@ -171,6 +174,7 @@ private:
     std::optional<std::size_t> m_shortRecordBytes;
     int m_failingReads = 0;
     int m_unansweredCommands = 0;
+    int m_unansweredSettings = 0;
     std::size_t m_batteryReplyLength = 8;
     int m_emptySerialEnumerations = 0;
 };

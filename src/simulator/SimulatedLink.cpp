@@ -42,6 +42,16 @@ std::optional<std::uint16_t> batteryCodeIn(const std::string &value) {
     return static_cast<std::uint16_t>(code);
 }
 
+// A fault's count: a whole number from 0 to a million.
+std::optional<int> faultCountIn(const std::string &value) {
+    int count = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+    if (error != std::errc() || end != value.data() + value.size() || count < 0 || count > 1000000) {
+        return std::nullopt;
+    }
+    return count;
+}
+
 std::uintptr_t handleKey(ft::Handle handle) {
     return reinterpret_cast<std::uintptr_t>(handle);
 }
@@ -206,29 +216,57 @@ bool SimulatedLink::applyControlCommand(const std::string &line) {
         }
         return true;
     }
+    // Faults for people and for tests that run the program as a process: "unanswered=N" leaves the next N
+    // handshake or parameter commands unanswered, "unanswered-settings=N" only parameter commands.
+    const std::pair<std::string, void (SimulatedInstrument::*)(int)> faults[] = {
+        {"unanswered=", &SimulatedInstrument::leaveCommandsUnanswered},
+        {"unanswered-settings=", &SimulatedInstrument::leaveSettingsUnanswered},
+    };
+    for (const auto &[prefix, inject] : faults) {
+        if (!line.starts_with(prefix)) {
+            continue;
+        }
+        const std::optional<int> count = faultCountIn(line.substr(prefix.size()));
+        if (!count) {
+            return false;
+        }
+        if (target) {
+            ((*target).*inject)(*count);
+        }
+        return true;
+    }
     return false;
 }
 
 void SimulatedLink::startControlWatcher(const std::string &path) {
     qCInfo(lcSimulator).noquote() << QStringLiteral("Simulator control file: %1").arg(QString::fromStdString(path));
-    m_watcher = std::thread([this, path] { watchControlFile(path); });
+    // What the file says at start holds before the link is used: a fault set up for the first handshake
+    // must not depend on how soon the watcher thread gets to run.
+    auto file = std::make_shared<SimulatedControlFile>(std::filesystem::path(path));
+    applyControlFile(*file);
+    m_watcher = std::thread([this, file] { watchControlFile(*file); });
 }
 
-void SimulatedLink::watchControlFile(std::string path) {
-    SimulatedControlFile file{std::filesystem::path(path)};
+void SimulatedLink::applyControlFile(SimulatedControlFile &file) {
+    const auto lines = file.changedLines();
+    if (!lines) {
+        return;
+    }
+    for (const std::string &line : *lines) {
+        if (applyControlCommand(line)) {
+            qCInfo(lcSimulator).noquote() << QStringLiteral("Control: %1").arg(QString::fromStdString(line));
+        } else {
+            qCWarning(lcSimulator).noquote()
+                << QStringLiteral("Unknown simulator control line \"%1\"").arg(QString::fromStdString(line));
+        }
+    }
+}
+
+void SimulatedLink::watchControlFile(SimulatedControlFile &file) {
     std::unique_lock lock(m_watcherMutex);
     while (!m_watcherStopping) {
         lock.unlock();
-        if (const auto lines = file.changedLines()) {
-            for (const std::string &line : *lines) {
-                if (applyControlCommand(line)) {
-                    qCInfo(lcSimulator).noquote() << QStringLiteral("Control: %1").arg(QString::fromStdString(line));
-                } else {
-                    qCWarning(lcSimulator).noquote()
-                        << QStringLiteral("Unknown simulator control line \"%1\"").arg(QString::fromStdString(line));
-                }
-            }
-        }
+        applyControlFile(file);
         lock.lock();
         m_watcherWake.wait_for(lock, controlFileInterval, [this] { return m_watcherStopping; });
     }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "SimulatedControlFile.h"
 #include "SimulatedInstrument.h"
 #include "UsbFifoLink.h"
 
@@ -18,8 +19,10 @@
 //
 // For people: VANTIKO_SIM_LIGHT=scene|dark|flood sets the starting light, and VANTIKO_SIM_CONTROL names a
 // text file that is re-read while the program runs; a line "dark", "flood" or "scene" switches the light,
-// "battery=N" sets the battery code, "unplug" and "plug" pull and re-insert the instrument. The file is
-// checked every 200 ms on a thread of the link's own, so a pulled instrument is noticed even while idle.
+// "battery=N" sets the battery code, "unplug" and "plug" pull and re-insert the instrument, and
+// "unanswered=N" / "unanswered-settings=N" leave commands unacknowledged. The file is read once when the link
+// is made and then checked every 200 ms on a thread of the link's own, so a pulled instrument is noticed even
+// while idle.
 //
 // Handles are opaque numbers that are never reused; a closed or unknown one gives ft::InvalidHandle. A
 // handle of a pulled instrument stays dead after the instrument is plugged back (it must be opened anew).
@@ -42,8 +45,8 @@ public:
     void unplug(const std::string &serialNumber = "VANTIKO");
     // Plugs a pulled instrument back in; it powers up afresh (not streaming, default parameters).
     void plug(const std::string &serialNumber = "VANTIKO");
-    // One line of the control file ("dark", "flood", "scene", "battery=N", "unplug", "plug"), applied to the
-    // default instrument. Returns false for a line it does not know.
+    // One line of the control file ("dark", "flood", "scene", "battery=N", "unplug", "plug", "unanswered=N",
+    // "unanswered-settings=N"), applied to the default instrument. Returns false for a line it does not know.
     bool applyControlCommand(const std::string &line);
 
     ft::Status createDeviceInfoList(std::uint32_t *count) override;
@@ -106,7 +109,8 @@ private:
     std::shared_ptr<SimulatedInstrument> makeInstrument(const std::string &serialNumber) const;
     void notifyDeviceChange();
     void startControlWatcher(const std::string &path);
-    void watchControlFile(std::string path);
+    void applyControlFile(SimulatedControlFile &file);
+    void watchControlFile(SimulatedControlFile &file);
 
     mutable std::mutex m_mutex;
     // Guarded by m_mutex.

@@ -53,6 +53,9 @@ private slots:
     void controlCommands_data();
     void controlCommands();
     void controlFileDrivesTheInstrument();
+    void faultLinesLeaveCommandsUnanswered_data();
+    void faultLinesLeaveCommandsUnanswered();
+    void controlFileHoldsBeforeTheFirstCommand();
     void lightFromEnvironment_data();
     void lightFromEnvironment();
     void windowAndWorkerAtOnce();
@@ -628,6 +631,60 @@ void TestSimulator::controlFileDrivesTheInstrument() {
     QCOMPARE(reply[4] * 256 + reply[5], 2101);
     QCOMPARE(link.close(handle), ft::Ok);
     link.setDeviceChangeCallback({});
+}
+
+void TestSimulator::faultLinesLeaveCommandsUnanswered_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("known");
+    // Whether the handshake, then two parameter commands in a row, are acknowledged.
+    QTest::addColumn<QList<bool>>("answered");
+    QTest::newRow("handshake and setting") << "unanswered=2" << true << QList<bool>{false, false, true};
+    QTest::newRow("handshake only") << "unanswered=1" << true << QList<bool>{false, true, true};
+    QTest::newRow("settings only") << "unanswered-settings=1" << true << QList<bool>{true, false, true};
+    QTest::newRow("two settings") << "unanswered-settings=2" << true << QList<bool>{true, false, false};
+    QTest::newRow("zero") << "unanswered-settings=0" << true << QList<bool>{true, true, true};
+    QTest::newRow("negative") << "unanswered=-1" << false << QList<bool>{true, true, true};
+    QTest::newRow("not a number") << "unanswered-settings=all" << false << QList<bool>{true, true, true};
+    QTest::newRow("no count") << "unanswered=" << false << QList<bool>{true, true, true};
+}
+
+void TestSimulator::faultLinesLeaveCommandsUnanswered() {
+    QFETCH(QString, line);
+    QFETCH(bool, known);
+    QFETCH(QList<bool>, answered);
+    SimulatedLink link;
+    QCOMPARE(link.applyControlCommand(line.toStdString()), known);
+    ft::Handle handle = openDefault(link);
+    QVERIFY(handle);
+    const std::pair<Bytes, Bytes> exchanges[] = {{handshake, handshakeAck},
+                                                 {parameterCommand(1459, 6, false), parameterAck},
+                                                 {parameterCommand(7296, 7, true), parameterAck}};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(writeBytes(link, handle, exchanges[i].first), ft::Ok);
+        QCOMPARE(readQueued(link, handle), answered[i] ? exchanges[i].second : Bytes{});
+    }
+    QCOMPARE(link.close(handle), ft::Ok);
+}
+
+// A fault written into the file before the program starts meets the very first handshake.
+void TestSimulator::controlFileHoldsBeforeTheFirstCommand() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("control.txt");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("unanswered=1\nbattery=2222\n");
+    file.close();
+    qputenv("VANTIKO_SIM_CONTROL", path.toUtf8());
+    SimulatedLink link;
+    ft::Handle handle = openDefault(link);
+    QCOMPARE(writeBytes(link, handle, handshake), ft::Ok);
+    QCOMPARE(readQueued(link, handle), Bytes{});
+    QCOMPARE(writeBytes(link, handle, batteryQuery), ft::Ok);
+    const Bytes reply = readQueued(link, handle);
+    QCOMPARE(reply.size(), 8u);
+    QCOMPARE(reply[4] * 256 + reply[5], 2222);
+    QCOMPARE(link.close(handle), ft::Ok);
 }
 
 void TestSimulator::lightFromEnvironment_data() {

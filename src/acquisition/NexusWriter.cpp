@@ -1,0 +1,372 @@
+#include "NexusWriter.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include <QFile>
+
+#include <hdf5.h>
+
+namespace {
+
+constexpr hsize_t kSide = NexusWriter::side;
+constexpr std::size_t kValues = NexusWriter::side * NexusWriter::side;
+const char *const kDataPath = "/entry/instrument/detector/data";
+
+// Closes an HDF5 identifier of any kind when it goes out of scope.
+class Id {
+public:
+    Id() = default;
+    explicit Id(hid_t id) : m_id(id) {}
+    ~Id() { reset(); }
+    Id(const Id &) = delete;
+    Id &operator=(const Id &) = delete;
+    Id(Id &&other) noexcept : m_id(other.m_id) { other.m_id = H5I_INVALID_HID; }
+    Id &operator=(Id &&other) noexcept {
+        if (this != &other) {
+            reset();
+            m_id = other.m_id;
+            other.m_id = H5I_INVALID_HID;
+        }
+        return *this;
+    }
+    // Gives the identifier back; a file closes once nothing inside it is open either.
+    bool reset() {
+        const bool closed = m_id < 0 || H5Idec_ref(m_id) >= 0;
+        m_id = H5I_INVALID_HID;
+        return closed;
+    }
+    hid_t get() const { return m_id; }
+    bool valid() const { return m_id >= 0; }
+
+private:
+    hid_t m_id = H5I_INVALID_HID;
+};
+
+// A variable-length UTF-8 string type, as h5py reads back as text.
+Id textType() {
+    Id type(H5Tcopy(H5T_C_S1));
+    if (type.valid()) {
+        H5Tset_size(type.get(), H5T_VARIABLE);
+        H5Tset_cset(type.get(), H5T_CSET_UTF8);
+    }
+    return type;
+}
+
+bool setTextAttribute(hid_t object, const char *name, const QString &value) {
+    const Id type = textType();
+    const Id space(H5Screate(H5S_SCALAR));
+    const Id attribute(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT));
+    if (!attribute.valid()) {
+        return false;
+    }
+    const QByteArray text = value.toUtf8();
+    const char *pointer = text.constData();
+    return H5Awrite(attribute.get(), type.get(), &pointer) >= 0;
+}
+
+Id createGroup(hid_t parent, const char *name, const char *nxClass) {
+    Id group(H5Gcreate2(parent, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (group.valid() && !setTextAttribute(group.get(), "NX_class", QString::fromLatin1(nxClass))) {
+        return Id();
+    }
+    return group;
+}
+
+bool writeText(hid_t group, const char *name, const QString &value, Id *created = nullptr) {
+    const Id type = textType();
+    const Id space(H5Screate(H5S_SCALAR));
+    Id dataset(H5Dcreate2(group, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!dataset.valid()) {
+        return false;
+    }
+    const QByteArray text = value.toUtf8();
+    const char *pointer = text.constData();
+    if (H5Dwrite(dataset.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, &pointer) < 0) {
+        return false;
+    }
+    if (created) {
+        *created = std::move(dataset);
+    }
+    return true;
+}
+
+// A scalar number with its unit (none for counts and codes).
+template <typename T>
+bool writeNumber(hid_t group, const char *name, hid_t fileType, hid_t memoryType, T value, const char *units) {
+    const Id space(H5Screate(H5S_SCALAR));
+    const Id dataset(H5Dcreate2(group, name, fileType, space.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!dataset.valid() || H5Dwrite(dataset.get(), memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, &value) < 0) {
+        return false;
+    }
+    return units == nullptr || setTextAttribute(dataset.get(), "units", QString::fromLatin1(units));
+}
+
+bool writeDouble(hid_t group, const char *name, double value, const char *units) {
+    return writeNumber(group, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, value, units);
+}
+
+bool writeInteger(hid_t group, const char *name, std::int64_t value, const char *units = nullptr) {
+    return writeNumber(group, name, H5T_STD_I64LE, H5T_NATIVE_INT64, value, units);
+}
+
+// A dataset that grows by one frame at a time along its first dimension; `chunk` is one frame's extent.
+Id createGrowing(hid_t group, const char *name, hid_t type, int rank, const hsize_t *chunk) {
+    std::array<hsize_t, 3> initial{0, kSide, kSide};
+    std::array<hsize_t, 3> maximum{H5S_UNLIMITED, kSide, kSide};
+    const Id space(H5Screate_simple(rank, initial.data(), maximum.data()));
+    const Id properties(H5Pcreate(H5P_DATASET_CREATE));
+    if (!space.valid() || !properties.valid() || H5Pset_chunk(properties.get(), rank, chunk) < 0) {
+        return Id();
+    }
+    return Id(H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT));
+}
+
+bool writeGrid(hid_t dataset, const std::vector<double> &values) {
+    if (values.size() < kValues) {
+        return false;
+    }
+    return H5Dwrite(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0;
+}
+
+Id createGrid(hid_t group, const char *name, const std::vector<double> &values) {
+    const std::array<hsize_t, 2> dims{kSide, kSide};
+    const Id space(H5Screate_simple(2, dims.data(), nullptr));
+    Id dataset(H5Dcreate2(group, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!dataset.valid() || !writeGrid(dataset.get(), values) ||
+        !setTextAttribute(dataset.get(), "units", QStringLiteral("nA"))) {
+        return Id();
+    }
+    return dataset;
+}
+
+// Writes `values` as row `row` of a growing dataset that has just been extended to hold it.
+bool writeRow(hid_t dataset, hid_t memoryType, int rank, hsize_t row, const void *values) {
+    std::array<hsize_t, 3> extent{row + 1, kSide, kSide};
+    if (H5Dset_extent(dataset, extent.data()) < 0) {
+        return false;
+    }
+    const Id fileSpace(H5Dget_space(dataset));
+    std::array<hsize_t, 3> start{row, 0, 0};
+    std::array<hsize_t, 3> count{1, kSide, kSide};
+    const Id memorySpace(H5Screate_simple(rank, count.data(), nullptr));
+    if (!fileSpace.valid() ||
+        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start.data(), nullptr, count.data(), nullptr) < 0) {
+        return false;
+    }
+    return H5Dwrite(dataset, memoryType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, values) >= 0;
+}
+
+// The most telling line of the library's error stack: the system's reason where there is one.
+herr_t collectError(unsigned, const H5E_error2_t *entry, void *data) {
+    auto *text = static_cast<QString *>(data);
+    const QString description = QString::fromUtf8(entry->desc ? entry->desc : "");
+    static const QString marker = QStringLiteral("error message = '");
+    const qsizetype at = description.indexOf(marker);
+    if (at >= 0) {
+        const qsizetype begin = at + marker.size();
+        const qsizetype end = description.indexOf(QLatin1Char('\''), begin);
+        *text = description.mid(begin, end < 0 ? -1 : end - begin);
+        return 1;  // the system's own words: stop here
+    }
+    if (text->isEmpty()) {
+        *text = description;
+    }
+    return 0;
+}
+
+QString libraryError() {
+    QString text;
+    H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, collectError, &text);
+    H5Eclear2(H5E_DEFAULT);
+    return text.isEmpty() ? QStringLiteral("HDF5 error") : text;
+}
+
+}  // namespace
+
+struct NexusWriter::Handles {
+    Id file;
+    Id detector;
+    Id data;
+    Id gray;
+    Id sequence;
+    Id time;
+    Id fullOn;
+    Id fullOff;
+    Id entry;
+};
+
+NexusWriter::NexusWriter() {
+    // Failures come back as values with a text of ours; the library's own printout would only repeat them.
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
+NexusWriter::~NexusWriter() {
+    close();
+}
+
+bool NexusWriter::isOpen() const {
+    return m_handles && m_handles->file.valid();
+}
+
+QString NexusWriter::isoTime(const QDateTime &time) {
+    const QDateTime zoned = time.toOffsetFromUtc(time.offsetFromUtc());
+    return zoned.toString(Qt::ISODateWithMs);
+}
+
+bool NexusWriter::fail(const QString &what, QString *error) {
+    if (error) {
+        *error = QStringLiteral("%1 (%2)").arg(what, libraryError());
+    }
+    return false;
+}
+
+bool NexusWriter::close() {
+    if (!m_handles) {
+        return true;
+    }
+    // Datasets and groups first, the file last, so the file really closes (and says whether it could).
+    const std::unique_ptr<Handles> handles = std::move(m_handles);
+    for (Id *object : {&handles->data, &handles->gray, &handles->sequence, &handles->time, &handles->fullOn,
+                       &handles->fullOff, &handles->detector, &handles->entry}) {
+        object->reset();
+    }
+    return handles->file.reset();
+}
+
+bool NexusWriter::create(const QString &path, const Run &run, QString *error) {
+    close();
+    m_path = path;
+    m_frames = 0;
+    auto handles = std::make_unique<Handles>();
+    const QByteArray fileName = QFile::encodeName(path);
+    const QString cannot = QStringLiteral("could not write %1").arg(path);
+    handles->file = Id(H5Fcreate(fileName.constData(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+    if (!handles->file.valid()) {
+        return fail(cannot, error);
+    }
+    m_handles = std::move(handles);
+    Handles &h = *m_handles;
+    const hid_t root = h.file.get();
+
+    // NeXus readers follow "default" from the root to the plottable data.
+    if (!setTextAttribute(root, "default", QStringLiteral("entry"))) {
+        return fail(cannot, error);
+    }
+    h.entry = createGroup(root, "entry", "NXentry");
+    if (!h.entry.valid() || !setTextAttribute(h.entry.get(), "default", QStringLiteral("data"))) {
+        return fail(cannot, error);
+    }
+    Id program;
+    if (!writeText(h.entry.get(), "start_time", isoTime(run.startTime)) ||
+        !writeText(h.entry.get(), "program_name", run.programName, &program) ||
+        !setTextAttribute(program.get(), "version", run.programVersion)) {
+        return fail(cannot, error);
+    }
+    const Id instrument = createGroup(h.entry.get(), "instrument", "NXinstrument");
+    if (!instrument.valid()) {
+        return fail(cannot, error);
+    }
+    h.detector = createGroup(instrument.get(), "detector", "NXdetector");
+    if (!h.detector.valid()) {
+        return fail(cannot, error);
+    }
+    const hid_t detector = h.detector.get();
+
+    const std::array<hsize_t, 3> frameChunk{1, kSide, kSide};
+    h.data = createGrowing(detector, "data", H5T_IEEE_F64LE, 3, frameChunk.data());
+    h.gray = createGrowing(detector, "gray", H5T_IEEE_F64LE, 3, frameChunk.data());
+    // Small entries per frame: a chunk holds many, so the file does not grow by a chunk per frame.
+    const std::array<hsize_t, 1> listChunk{256};
+    h.sequence = createGrowing(detector, "sequence_number", H5T_STD_I64LE, 1, listChunk.data());
+    h.time = createGrowing(detector, "frame_time", textType().get(), 1, listChunk.data());
+    if (!h.data.valid() || !h.gray.valid() || !h.sequence.valid() || !h.time.valid() ||
+        !setTextAttribute(h.data.get(), "units", QStringLiteral("nA")) ||
+        !setTextAttribute(h.data.get(), "target", QString::fromLatin1(kDataPath))) {
+        return fail(cannot, error);
+    }
+    h.fullOn = createGrid(detector, "full_on_reference", run.fullOnReference);
+    h.fullOff = createGrid(detector, "full_off_reference", run.fullOffReference);
+    if (!h.fullOn.valid() || !h.fullOff.valid() || !writeText(detector, "serial_number", run.serialNumber)) {
+        return fail(cannot, error);
+    }
+
+    const Settings &s = run.settings;
+    const Id settings = createGroup(detector, "settings", "NXcollection");
+    if (!settings.valid() || !writeDouble(settings.get(), "range", s.rangeNa, "nA") ||
+        !writeText(settings.get(), "polarity", s.positive ? QStringLiteral("positive") : QStringLiteral("negative")) ||
+        !writeDouble(settings.get(), "von", s.vonV, "V") || !writeDouble(settings.get(), "voff", s.voffV, "V") ||
+        !writeDouble(settings.get(), "vbias1", s.vbias1V, "V") ||
+        !writeDouble(settings.get(), "vbias2", s.vbias2V, "V") || !writeInteger(settings.get(), "gear", s.gearCode) ||
+        !writeInteger(settings.get(), "integration_count", s.integrationCount) ||
+        !writeDouble(settings.get(), "integration_time", s.integrationTimeNs, "ns") ||
+        !writeDouble(settings.get(), "capacitance", s.capacitancePf, "pF")) {
+        return fail(cannot, error);
+    }
+
+    const Id plot = createGroup(h.entry.get(), "data", "NXdata");
+    if (!plot.valid() || !setTextAttribute(plot.get(), "signal", QStringLiteral("data")) ||
+        H5Lcreate_hard(detector, "data", plot.get(), "data", H5P_DEFAULT, H5P_DEFAULT) < 0) {
+        return fail(cannot, error);
+    }
+    // The settings are on disk before the first frame.
+    return flush(error);
+}
+
+bool NexusWriter::appendFrame(std::int64_t sequence, const QString &time, const std::vector<double> &currents,
+                              const std::vector<double> &grays, QString *error) {
+    const QString cannot = QStringLiteral("could not write frame %1 to %2").arg(sequence).arg(m_path);
+    if (!isOpen()) {
+        if (error) {
+            *error = cannot + QStringLiteral(" (the file is not open)");
+        }
+        return false;
+    }
+    if (currents.size() < kValues || grays.size() < kValues) {
+        if (error) {
+            *error = cannot + QStringLiteral(" (the frame holds fewer than 4096 values)");
+        }
+        return false;
+    }
+    Handles &h = *m_handles;
+    const auto row = static_cast<hsize_t>(m_frames);
+    const QByteArray text = time.toUtf8();
+    const char *textPointer = text.constData();
+    if (!writeRow(h.data.get(), H5T_NATIVE_DOUBLE, 3, row, currents.data()) ||
+        !writeRow(h.gray.get(), H5T_NATIVE_DOUBLE, 3, row, grays.data()) ||
+        !writeRow(h.sequence.get(), H5T_NATIVE_INT64, 1, row, &sequence) ||
+        !writeRow(h.time.get(), textType().get(), 1, row, &textPointer)) {
+        return fail(cannot, error);
+    }
+    ++m_frames;
+    return true;
+}
+
+bool NexusWriter::flush(QString *error) {
+    if (!isOpen()) {
+        return true;
+    }
+    if (H5Fflush(m_handles->file.get(), H5F_SCOPE_GLOBAL) < 0) {
+        return fail(QStringLiteral("could not write %1").arg(m_path), error);
+    }
+    return true;
+}
+
+bool NexusWriter::finish(const QDateTime &endTime, const std::vector<double> &fullOnReference,
+                         const std::vector<double> &fullOffReference, QString *error) {
+    const QString cannot = QStringLiteral("could not write %1").arg(m_path);
+    if (!isOpen()) {
+        if (error) {
+            *error = cannot + QStringLiteral(" (the file is not open)");
+        }
+        return false;
+    }
+    Handles &h = *m_handles;
+    if (!writeText(h.entry.get(), "end_time", isoTime(endTime)) || !writeGrid(h.fullOn.get(), fullOnReference) ||
+        !writeGrid(h.fullOff.get(), fullOffReference) || H5Fflush(h.file.get(), H5F_SCOPE_GLOBAL) < 0 || !close()) {
+        close();
+        return fail(cannot, error);
+    }
+    return true;
+}
