@@ -7,6 +7,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libftdi1-dev libudev-dev
     ffmpeg xvfb x11-apps imagemagick
+    # clang with its sanitizer and libFuzzer runtimes, for the fuzz targets
+    clang libclang-rt-14-dev
 )
 
 missing=()
