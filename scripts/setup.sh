@@ -10,6 +10,8 @@ packages=(
     ffmpeg xvfb x11-apps imagemagick
     fonts-liberation2
     desktop-file-utils appstream dpkg-dev file
+    # clang with its sanitizer and libFuzzer runtimes, for the fuzz targets
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -72,6 +72,10 @@ ReceiverThread::ReceiverThread()
 ReceiverThread::~ReceiverThread() {
     // Files still being written are completed first; the writer reports through this object.
     m_writer.stop();
+    // The owner has joined the worker's thread (QThread::wait) before this runs, but through Qt's own lock,
+    // which the thread sanitizer cannot see. The loop's last step releases this mutex, so taking it here
+    // shows that everything the loop did comes before the members are destroyed.
+    std::unique_lock lock(m_mutex);
     storeSettings();
 }
 
@@ -332,6 +336,8 @@ void ReceiverThread::process() {
     m_writer.stop();
     qCDebug(lcReceiver) << "Finished";
     emit finished();
+    // The loop's last step: the destructor takes the mutex after this release (see there).
+    std::unique_lock lastStep(m_mutex);
 }
 
 void ReceiverThread::waitWhilePaused() {

@@ -318,6 +318,10 @@ void TestSimulator::handshakeThroughTheLink() {
 void TestSimulator::readWaitsForAPacedRecord() {
     SimulatedLink link;
     ft::Handle handle = openDefault(link);
+    // Half a second a frame, so the record is still being read out however slowly this test runs (under the
+    // thread sanitizer, building the record alone takes longer than the default 13 ms frame).
+    QCOMPARE(writeBytes(link, handle, parameterCommand(625000, 7, true)), ft::Ok);
+    QCOMPARE(readQueued(link, handle), parameterAck);
     QCOMPARE(writeBytes(link, handle, startCommand), ft::Ok);
     QCOMPARE(writeBytes(link, handle, frameRequest), ft::Ok);
     std::uint32_t rx = 0, tx = 0, event = 0;
