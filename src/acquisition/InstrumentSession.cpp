@@ -59,19 +59,6 @@ QString uniqueRunName(const QString &directory, const QString &name) {
     }
 }
 
-SaveResult makeDirectory(const QString &path) {
-    std::error_code error;
-    const std::filesystem::path directory(QFile::encodeName(path).toStdString());
-    if (std::filesystem::is_directory(directory, error)) {
-        return std::nullopt;
-    }
-    std::filesystem::create_directories(directory, error);
-    if (error) {
-        return SaveFailure{path, QString::fromStdString(error.message())};
-    }
-    return std::nullopt;
-}
-
 SaveResult writeParameterFile(const QString &path, const QString &summary) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
@@ -512,7 +499,7 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     const QString directory = request.directory;
     const QString runName = uniqueRunName(directory, request.name);
     const QString runDirectory = directory + QLatin1Char('/') + runName;
-    SaveResult failure = makeDirectory(runDirectory);
+    SaveResult failure = ensureDirectory(runDirectory);
     if (!failure) {
         failure = writeParameterFile(
             runDirectory + QLatin1Char('/') + runName + QStringLiteral("_SetParameterData.txt"), m_settingsSummary);

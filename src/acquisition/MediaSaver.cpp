@@ -21,20 +21,6 @@ QString runDirectory(const MediaRun &run) {
     return run.savePath + QLatin1Char('/') + run.saveName;
 }
 
-// Creates the folder with its missing parents; on failure says why, as the system put it.
-SaveResult ensureDirectory(const QString &path) {
-    std::error_code error;
-    const std::filesystem::path directory(QFile::encodeName(path).toStdString());
-    if (std::filesystem::is_directory(directory, error)) {
-        return std::nullopt;
-    }
-    std::filesystem::create_directories(directory, error);
-    if (error) {
-        return SaveFailure{path, QString::fromStdString(error.message())};
-    }
-    return std::nullopt;
-}
-
 // A view of the picture's pixels, no copy: the matrix is used before the image goes out of scope.
 cv::Mat grayView(const QImage &image) {
     if (image.isNull()) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include <QFile>
 #include <QString>
@@ -27,4 +29,18 @@ inline bool writeFully(QFile &file, const char *data, qint64 size) {
         size -= written;
     }
     return true;
+}
+
+// Creates the folder with its missing parents; on failure says why, as the system put it.
+inline SaveResult ensureDirectory(const QString &path) {
+    std::error_code error;
+    const std::filesystem::path directory(QFile::encodeName(path).toStdString());
+    if (std::filesystem::is_directory(directory, error)) {
+        return std::nullopt;
+    }
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        return SaveFailure{path, QString::fromStdString(error.message())};
+    }
+    return std::nullopt;
 }
