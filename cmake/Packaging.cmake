@@ -98,7 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VANTIKO_HOMEPAGE_URL}")
 # Shared libraries (Qt, OpenCV with its FFmpeg codecs, libftdi1, libudev) from the binary; Liberation Sans for
-# the forms' Arial metrics (Part 4.1 sizes).
+# the forms' Arial metrics (their designed sizes).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -15,8 +15,8 @@ constexpr int kSideMargin = 12;
 bool FirstStartHint::settingStored() {
     QSettings settings(AppSettings::organisation, AppSettings::application);
     settings.beginGroup(AppSettings::group);
-    const bool stored = settings.value("Integraltime", 0).toDouble() > 0.0 &&
-                        settings.value("Integralcurrent", 0).toDouble() > 0.0;
+    const bool stored =
+        settings.value("Integraltime", 0).toDouble() > 0.0 && settings.value("Integralcurrent", 0).toDouble() > 0.0;
     settings.endGroup();
     return stored;
 }

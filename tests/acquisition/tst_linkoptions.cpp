@@ -115,7 +115,8 @@ private slots:
     }
 
     void qtGuiOptionsPassThrough() {
-        const LinkOptions options = parse({"-platform", "offscreen", "-style", "Fusion", "-reverse", "--link", "simulator"});
+        const LinkOptions options =
+            parse({"-platform", "offscreen", "-style", "Fusion", "-reverse", "--link", "simulator"});
         QVERIFY2(!options.finished(), qPrintable(options.error()));
         QCOMPARE(options.link(), QStringLiteral("simulator"));
     }

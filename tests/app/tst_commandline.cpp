@@ -68,7 +68,8 @@ private slots:
         QCOMPARE(result.status, QProcess::NormalExit);
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.startsWith(QStringLiteral("Usage: vantiko [options]\n")), qPrintable(result.out));
-        for (const char *text : {"--version", "--link <backend>", "--d2xx-library <path>", "simulator, libftdi, d2xx"}) {
+        for (const char *text :
+             {"--version", "--link <backend>", "--d2xx-library <path>", "simulator, libftdi, d2xx"}) {
             QVERIFY2(result.out.contains(QLatin1String(text)), text);
         }
         QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
@@ -79,8 +80,9 @@ private slots:
         QCOMPARE(result.status, QProcess::NormalExit);
         QCOMPARE(result.exitCode, 2);
         QVERIFY(result.out.isEmpty());
-        QCOMPARE(result.err,
-                 QStringLiteral("vantiko: Unknown link backend \"bogus\". Valid backends: simulator, libftdi, d2xx.\n"));
+        QCOMPARE(
+            result.err,
+            QStringLiteral("vantiko: Unknown link backend \"bogus\". Valid backends: simulator, libftdi, d2xx.\n"));
     }
 
     void unknownOptionIsAUsageError() {
@@ -103,9 +105,9 @@ private slots:
         process.start(QStringLiteral(VANTIKO_PROGRAM), {QStringLiteral("--link"), QStringLiteral("simulator")});
         QVERIFY(process.waitForStarted());
         QString output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(process.readAll()),
-                                  output.contains(QLatin1String("Using link backend"))),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += QString::fromLocal8Bit(process.readAll()), output.contains(QLatin1String("Using link backend"))),
+            20000);
         QVERIFY2(output.contains(QLatin1String("simulator")), qPrintable(output));
         QCOMPARE(process.state(), QProcess::Running);
         process.kill();

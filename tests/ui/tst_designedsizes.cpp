@@ -46,7 +46,7 @@ private slots:
                  qPrintable(QStringLiteral("the layout needs %1 px").arg(dialog->minimumSizeHint().height())));
     }
 
-    // The form's designed size (MainWindow.ui, spec Part 1.1 step 9): 840 x 523.
+    // The form's designed size (MainWindow.ui): 840 x 523.
     void mainWindowOpensAtItsDesignedSize() {
         WindowFixture fixture;
         MainWindow window;
