@@ -111,7 +111,10 @@ InstrumentSession::~InstrumentSession() {
 void InstrumentSession::setUpWorker() {
     m_worker.moveToThread(&m_workerThread);
     connect(&m_workerThread, &QThread::started, &m_worker, &ReceiverThread::process);
-    connect(&m_worker, &ReceiverThread::sendImagetoMain, this, &InstrumentSession::frameReady);
+    connect(&m_worker, &ReceiverThread::sendImagetoMain, this, [this](const QImage &image) {
+        m_worker.acquirePictures();
+        emit frameReady(image);
+    });
     connect(&m_worker, &ReceiverThread::onCellclicked, this, &InstrumentSession::pixelCurrent);
     connect(&m_worker, &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
     connect(&m_worker, &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);

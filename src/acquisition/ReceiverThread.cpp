@@ -571,6 +571,8 @@ void ReceiverThread::processFrame(LoopState &state) {
         values.grays = m_frameGrays;
         emit frameValues(values);
     }
+    // Published before the signal: a receiver that calls acquirePictures() sees every pixel written above.
+    m_picturesSent.fetch_add(1, std::memory_order_release);
     emit sendImagetoMain(image);
     saveMedia(image, recording);
 }

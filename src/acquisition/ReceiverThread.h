@@ -113,6 +113,10 @@ public:
     bool saveInProgress() const;
     // Fills the full-on reference with `value` (the Set of a current range does this).
     void fillFullOnReference(double value);
+    // Called by a receiver of sendImagetoMain before it reads the picture's pixels. Qt's queued signals
+    // hand the picture over through locks the thread sanitizer cannot see; this pairs with the worker's
+    // release after rendering, so the hand-off is visible to it (and ordered on any machine).
+    std::uint64_t acquirePictures() const { return m_picturesSent.load(std::memory_order_acquire); }
     // Copies of the references, taken under the lock.
     std::vector<double> fullOnReference() const;
     std::vector<double> fullOffReference() const;
@@ -224,6 +228,8 @@ private:
     void finishRunIfDone();
     void writeNextCommand();
 
+    // Pictures rendered and signalled; see acquirePictures().
+    std::atomic<std::uint64_t> m_picturesSent{0};
     // Guarded by m_mutex: whether the loop is inside its streaming (read) loop; leaveStreaming waits on it.
     bool m_streaming = false;
     std::condition_variable m_streamingCondition;

@@ -244,8 +244,10 @@ private:
 class SignalLog : public QObject {
 public:
     explicit SignalLog(ReceiverThread &worker) {
-        connect(&worker, &ReceiverThread::sendImagetoMain, this,
-                [this](const QImage &image) { images.push_back(image); });
+        connect(&worker, &ReceiverThread::sendImagetoMain, this, [this, &worker](const QImage &image) {
+            worker.acquirePictures();
+            images.push_back(image);
+        });
         connect(&worker, &ReceiverThread::onCellclicked, this, [this](double current) { readings.push_back(current); });
         connect(&worker, &ReceiverThread::errorOccurred, this, [this](const QString &text) {
             errors.push_back(text);

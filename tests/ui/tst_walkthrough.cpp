@@ -15,8 +15,8 @@ namespace {
 // Keeps the newest picture the worker sent, on the test's thread.
 class PictureWatcher : public QObject {
 public:
-    explicit PictureWatcher(ReceiverThread &worker) {
-        connect(&worker, &ReceiverThread::sendImagetoMain, this, [this](const QImage &image) {
+    explicit PictureWatcher(InstrumentSession &session) {
+        connect(&session, &InstrumentSession::frameReady, this, [this](const QImage &image) {
             m_latest = image;
             ++m_count;
         });
@@ -80,7 +80,7 @@ private slots:
             MainWindow window;
             Ui::MainWindow *ui = window.form();
             window.show();
-            PictureWatcher pictures(window.worker());
+            PictureWatcher pictures(window.session());
 
             // Connect: the battery gauge appears.
             QTRY_COMPARE(ui->comboBox->itemText(0), QStringLiteral("VANTIKO"));
