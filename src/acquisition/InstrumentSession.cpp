@@ -123,7 +123,11 @@ void InstrumentSession::setUpWorker() {
                 m_workerFailure = SaveFailure{file, reason};
             });
     connect(&m_worker, &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
-    connect(&m_worker, &ReceiverThread::frameValues, this, &InstrumentSession::frameValues);
+    connect(&m_worker, &ReceiverThread::frameValuesReady, this, [this] {
+        for (const FrameValues &values : m_worker.takeFrameValues()) {
+            emit frameValues(values);
+        }
+    });
     connect(&m_worker, &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
     connect(&m_worker, &ReceiverThread::savemessage, this, [this](int frames) {
         if (m_runFrames >= 1 && !m_runFailed) {

@@ -380,6 +380,13 @@ void ReceiverThread::pauseAfterFrame() {
     m_pauseCondition.notify_all();
 }
 
+std::vector<FrameValues> ReceiverThread::takeFrameValues() {
+    std::lock_guard lock(m_valuesMutex);
+    std::vector<FrameValues> taken;
+    taken.swap(m_pendingValues);
+    return taken;
+}
+
 void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
     m_link = link;
     m_handle = handle;
@@ -569,7 +576,11 @@ void ReceiverThread::processFrame(LoopState &state) {
     if (forward) {
         values.currents = m_frameCurrents;
         values.grays = m_frameGrays;
-        emit frameValues(values);
+        {
+            std::lock_guard lock(m_valuesMutex);
+            m_pendingValues.push_back(std::move(values));
+        }
+        emit frameValuesReady();
     }
     // Published before the signal: a receiver that calls acquirePictures() sees every pixel written above.
     m_picturesSent.fetch_add(1, std::memory_order_release);

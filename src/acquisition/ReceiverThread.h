@@ -83,6 +83,9 @@ public:
     void selectPixel(int index) { m_selectedIndex = index; }
     // While on, every frame's values also go out through frameValues (a copy per frame, so off by default).
     void setFrameValuesWanted(bool wanted) { m_frameValuesWanted = wanted; }
+    // The values of the frames rendered since the last call, oldest first. They are handed over under a
+    // lock of the worker's rather than as a queued signal's argument, so every thread sees them whole.
+    std::vector<FrameValues> takeFrameValues();
     // What one save run records and writes.
     struct SaveRun {
         QString directory;  // the chosen folder; the run's files go into directory/name
@@ -137,8 +140,8 @@ signals:
     void saveFailed(QString message, QString file, QString reason);
     // Every file of run `run` has been written and closed (ok), or one of them failed (saveFailed came first).
     void saveFinished(int run, bool ok);
-    // After the frame is rendered, while setFrameValuesWanted(true).
-    void frameValues(FrameValues values);
+    // Frame values are waiting in takeFrameValues() (after each frame is rendered, while wanted).
+    void frameValuesReady();
 
 public:
     // Members in the order the design lists them. Atomic: written by the window, read by the loop.
@@ -228,6 +231,9 @@ private:
     void finishRunIfDone();
     void writeNextCommand();
 
+    // Frame values not yet taken; guarded by m_valuesMutex.
+    std::mutex m_valuesMutex;
+    std::vector<FrameValues> m_pendingValues;
     // Pictures rendered and signalled; see acquirePictures().
     std::atomic<std::uint64_t> m_picturesSent{0};
     // Guarded by m_mutex: whether the loop is inside its streaming (read) loop; leaveStreaming waits on it.
