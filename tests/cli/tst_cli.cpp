@@ -609,6 +609,11 @@ void TestCli::acquireIsQuietWithoutATerminal() {
 
 // A killed run: the file opens with the layout, the settings and the frames written so far.
 void TestCli::killedRunLeavesAReadableFile() {
+#if defined(__SANITIZE_THREAD__)
+    // The sanitizer slows the tool's own thread so far that its HDF5 writing falls seconds behind the
+    // frames it counts, so the kill lands before a flush holds frames; the plain and ASan passes run this.
+    QSKIP("too slow under the thread sanitizer to reach a flushed frame before the kill");
+#endif
     Scratch scratch;
     QProcess process;
     scratch.start(process, {"acquire", "--frames", "1000", "--out", "saves", "--name", "long", "--hdf5", "--json"});
