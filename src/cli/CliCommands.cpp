@@ -567,14 +567,7 @@ void CliCommand::applySettingThen(std::function<void()> next) {
                                        "fit); the previous integration time is sent.")
                             .arg(QString::number(s.rangeNa, 'g', 6)));
     }
-    InstrumentSession::Setting setting;
-    setting.rangeNa = s.rangeNa;
-    setting.positive = s.positive;
-    setting.von = s.von;
-    setting.voff = s.voff;
-    setting.vbias1 = s.vbias1;
-    setting.vbias2 = s.vbias2;
-    m_session.applySetting(setting);
+    m_session.applySetting(s);
 }
 
 void CliCommand::whenIdle(std::function<void()> next) {

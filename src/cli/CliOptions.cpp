@@ -117,6 +117,17 @@ QString readSetting(const QCommandLineParser &parser, CliSetting *setting) {
 
 }  // namespace
 
+CliSetting defaultCliSetting() {
+    CliSetting setting;
+    setting.rangeNa = 100.0;
+    setting.positive = true;
+    setting.von = QStringLiteral("10");
+    setting.voff = QStringLiteral("-5");
+    setting.vbias1 = QStringLiteral("0");
+    setting.vbias2 = QStringLiteral("0");
+    return setting;
+}
+
 QString runNameProblem(const QString &name) {
     const SaveName::Problem problem = SaveName::check(name);
     if (problem == SaveName::Problem::None) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "InstrumentSession.h"
+
 // Exit statuses of the tool; scripts test them.
 enum class ExitStatus {
     Success = 0,
@@ -13,16 +15,11 @@ enum class ExitStatus {
     CaptureFailed = 6,   // the capture failed (read failures, no frames)
 };
 
-// The range and bias setting as given on the command line. The voltages stay texts, as the window keeps
-// its fields, so the parameter file holds them as typed.
-struct CliSetting {
-    double rangeNa = 100.0;
-    bool positive = true;
-    QString von = QStringLiteral("10");
-    QString voff = QStringLiteral("-5");
-    QString vbias1 = QStringLiteral("0");
-    QString vbias2 = QStringLiteral("0");
-};
+// The range and bias setting as given on the command line, the session's own type with the tool's
+// defaults (100 nA, positive, Von 10, Voff -5, both biases 0). The voltages stay texts, as the window
+// keeps its fields, so the parameter file holds them as typed.
+using CliSetting = InstrumentSession::Setting;
+CliSetting defaultCliSetting();
 
 struct CliRequest {
     enum class Command { Devices, Battery, Acquire, Stream };
@@ -30,7 +27,7 @@ struct CliRequest {
     QString serial = QStringLiteral("VANTIKO");
     bool json = false;
     bool verbose = false;
-    CliSetting setting;
+    CliSetting setting = defaultCliSetting();
     // acquire
     int frames = 0;
     QString out;
