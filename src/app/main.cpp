@@ -8,6 +8,7 @@
 #include "FramelessHelper.h"
 #include "LinkOptions.h"
 #include "MainWindow.h"
+#include "StoredSettingsScreen.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ int main(int argc, char *argv[]) {
     applyLightPalette(app);
     QCoreApplication::setApplicationVersion(LinkOptions::version());
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vexolan.vantiko"));  // packaging/*.desktop
+    if (const QString note = StoredSettingsScreen::setAsideIfDamaged(); !note.isEmpty()) {
+        qWarning("%s", qUtf8Printable(note));
+    }
 
     // On the heap: the window holds the worker and its frame buffers, too large for a default stack.
     auto window = std::make_unique<MainWindow>();

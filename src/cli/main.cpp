@@ -9,6 +9,7 @@
 #include "CliOptions.h"
 #include "InstrumentSession.h"
 #include "LinkFactory.h"
+#include "StoredSettingsScreen.h"
 #include "UsbFifoLink.h"
 
 int main(int argc, char *argv[]) {
@@ -22,6 +23,9 @@ int main(int argc, char *argv[]) {
         return static_cast<int>(parse.status);
     }
 
+    if (const QString note = StoredSettingsScreen::setAsideIfDamaged(); !note.isEmpty()) {
+        std::fprintf(stderr, "%s\n", note.toLocal8Bit().constData());
+    }
     CliConsole console(parse.request.verbose);
     // The link of the caller's choice (options, then VANTIKO_LINK, then the window's default); its
     // diagnostic explains a backend that could not load when no instrument is found.

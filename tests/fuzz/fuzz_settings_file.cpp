@@ -1,8 +1,10 @@
-// The stored settings file, made of arbitrary bytes, loaded the way the program loads it: the acquisition
-// worker reads its stored conversion values when it is built, and stores them back when it goes. Properties:
-// loading never fails whatever the file holds, the loaded values convert pixel codes into currents within
-// the loaded range (or NaN), a frame renders, and what the worker stores reads back unchanged.
+// The stored settings file, made of arbitrary bytes, loaded the way the program loads it: the programs set a
+// file holding binary values aside first, then the acquisition worker reads its stored conversion values when
+// it is built, and stores them back when it goes. Properties: loading never fails whatever the file holds, the
+// loaded values convert pixel codes into currents within the loaded range (or NaN), a frame renders, and what
+// the worker stores reads back unchanged.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include "FuzzCheck.h"
 #include "FuzzQuiet.h"
 #include "ReceiverThread.h"
+#include "StoredSettingsScreen.h"
 #include "WireFormat.h"
 
 namespace {
@@ -29,6 +32,27 @@ QTemporaryDir *g_root = nullptr;
 
 bool sameDouble(double a, double b) {
     return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// What Qt reads from an INI value without a binary stream: text, a list, or one of Qt's textual forms (an
+// invalid value is "@Invalid()", or a stream that failed at once).
+bool isTextual(const QVariant &value) {
+    switch (value.typeId()) {
+        case QMetaType::UnknownType:
+        case QMetaType::QString:
+        case QMetaType::QStringList:
+        case QMetaType::QByteArray:
+        case QMetaType::QRect:
+        case QMetaType::QSize:
+        case QMetaType::QPoint:
+            return true;
+        case QMetaType::QVariantList: {
+            const QVariantList elements = value.toList();
+            return std::all_of(elements.begin(), elements.end(), isTextual);
+        }
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -61,6 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(file.open(QIODevice::WriteOnly));
         FUZZ_CHECK(file.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size)) ==
                    static_cast<qint64>(size));
+    }
+
+    // As the programs start: a file holding binary values is set aside before anything reads it.
+    const bool binary = StoredSettingsScreen::holdsBinaryValue(
+        QByteArrayView(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
+    FUZZ_CHECK(StoredSettingsScreen::setAsideIfDamaged().isEmpty() != binary);
+    // What stays is read by Qt without binary decoding: each value is text, or one of Qt's textual forms.
+    {
+        QSettings kept(QString::fromLatin1(AppSettings::organisation), QString::fromLatin1(AppSettings::application));
+        for (const QString &key : kept.allKeys()) {
+            FUZZ_CHECK(isTextual(kept.value(key)));
+        }
     }
 
     double time = 0;
