@@ -1,8 +1,5 @@
 #include "MainWindow.h"
 
-#include <cmath>
-
-#include <QDir>
 #include <QHBoxLayout>
 
 #include "ComboBoxDelegate.h"
@@ -12,7 +9,8 @@
 #include "KeepRatioWidget.h"
 #include "LinkFactory.h"
 #include "NavigationPanel.h"
-#include "SaveName.h"
+#include "SavePage.h"
+#include "SettingPage.h"
 #include "UserDialogs.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -24,13 +22,6 @@
 namespace {
 
 constexpr int fpsIntervalMs = 2000;
-
-// A typed current range; text that is not a finite number reads as 0.
-double rangeFromText(const QString &text) {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok && std::isfinite(value) ? value : 0.0;
-}
 
 }  // namespace
 
@@ -50,6 +41,8 @@ MainWindow::~MainWindow() {
     saveSettings();
     // The session outlives the form by a moment while it stops the worker: nothing it reports may reach it.
     m_session.disconnect(this);
+    m_session.disconnect(m_savePage);
+    m_session.disconnect(m_settingPage);
     delete ui;
     ui = nullptr;
 }
@@ -61,29 +54,12 @@ void MainWindow::wireControls() {
     connect(ui->pushButton_minimize, &QPushButton::clicked, this, &MainWindow::handle_mini_size_button_click);
     connect(ui->pushButton_close, &QPushButton::clicked, this, &MainWindow::handle_close_button_click);
     connect(ui->pushButton_play, &QPushButton::clicked, this, &MainWindow::handle_play_button_click);
-    connect(ui->pushButton_savepath, &QPushButton::clicked, this, &MainWindow::handle_save_path_button_click);
     connect(ui->pushButton_Connect, &QPushButton::clicked, this, &MainWindow::handle_connect_button_click);
-    connect(ui->pushButton_save, &QPushButton::clicked, this, &MainWindow::handle_save_data_click);
     connect(ui->pushButton_cali, &QPushButton::clicked, this, &MainWindow::handle_cali_data_click);
-    connect(ui->pushButton_set, &QPushButton::clicked, this, &MainWindow::handle_set_button_click);
     connect(ui->pushButton_full_on, &QPushButton::clicked, this, &MainWindow::handle_set_full_on_click);
     connect(ui->pushButton_full_off, &QPushButton::clicked, this, &MainWindow::handle_set_full_off_click);
-    connect(ui->checkBox_positive, &QCheckBox::toggled, this, [this](bool checked) {
-        if (checked && ui->checkBox_negative->isChecked()) {
-            ui->checkBox_negative->setChecked(false);
-        }
-    });
-    connect(ui->checkBox_negative, &QCheckBox::toggled, this, [this](bool checked) {
-        if (checked && ui->checkBox_positive->isChecked()) {
-            ui->checkBox_positive->setChecked(false);
-        }
-    });
     m_fpsTimer = new QTimer(this);
     connect(m_fpsTimer, &QTimer::timeout, this, &MainWindow::updateFPS);
-    for (QRadioButton *button : {ui->radioButton_optional_gear, ui->radioButton_500, ui->radioButton_100,
-                                 ui->radioButton_10, ui->radioButton_1}) {
-        connect(button, &QRadioButton::toggled, this, &MainWindow::handle_radio_button_toggled);
-    }
     connect(ui->pushButton_rotate, &QPushButton::clicked, this, &MainWindow::handle_display_image_rotate);
     connect(ui->pushButton_mirrorHorizontal, &QPushButton::clicked, this,
             &MainWindow::handle_display_image_mirrorHorizontal);
@@ -107,30 +83,18 @@ void MainWindow::wireSession() {
     connect(session, &InstrumentSession::connectFinished, this, &MainWindow::showConnectOutcome);
     connect(session, &InstrumentSession::disconnected, this, &MainWindow::showDisconnected);
     connect(session, &InstrumentSession::batteryRead, this, &MainWindow::showBattery);
-    connect(session, &InstrumentSession::settingFinished, this, [this](bool acknowledged) {
-        if (!acknowledged) {
-            UserDialogs::inform(QStringLiteral("Setting failed"));
-            return;
-        }
-        FirstStartHint::dismiss(ui->widget_display);
-        UserDialogs::inform(QStringLiteral("Setting successful."));
-    });
     connect(session, &InstrumentSession::captureStarted, this, &MainWindow::showCaptureStarted);
     connect(session, &InstrumentSession::captureStopped, this, &MainWindow::showCaptureStopped);
     connect(session, &InstrumentSession::frameReady, this, &MainWindow::receive_displayImage);
     connect(session, &InstrumentSession::pixelCurrent, this, &MainWindow::handleCellClicked);
     connect(session, &InstrumentSession::fullOnCaptured, this, &MainWindow::handleSetMaxSuccess);
     connect(session, &InstrumentSession::fullOffCaptured, this, &MainWindow::handleSetMinSuccess);
-    connect(session, &InstrumentSession::saveProgress, this, &MainWindow::handleSaveMessage);
-    connect(session, &InstrumentSession::saveFailed, this, &MainWindow::handleSaveFailed);
-    connect(session, &InstrumentSession::saveFinished, this, &MainWindow::handleSaveFinished);
 }
 
 void MainWindow::finishWidgets() {
     ui->comboBox->setItemDelegate(new ComboBoxDelegate(ui->comboBox));
-    ui->comboBox_saveframes->setItemDelegate(new ComboBoxDelegate(ui->comboBox_saveframes));
-    ui->comboBox_saveframes->addItems({"1", "5", "30", "50", "100", "500", "1000"});
-    ui->comboBox_saveframes->setCompleter(nullptr);
+    m_savePage = new SavePage(*ui, m_session, this);
+    m_settingPage = new SettingPage(*ui, m_session, this);
     ui->widget_stop->hide();
     ui->widget_play->hide();
     ui->widget_bat->hide();
@@ -300,45 +264,12 @@ void MainWindow::handleSetMinSuccess() {
 
 // ---- Range and bias setting --------------------------------------------------------------------------------
 
-void MainWindow::handle_radio_button_toggled(bool checked) {
-    if (!checked) {
-        return;
-    }
-    QObject *button = sender();
-    if (button == ui->radioButton_optional_gear) {
-        ui->widget_range->show();
-        return;
-    }
-    for (const auto &[radio, range] : FormSettings::fixedRangeButtons(*ui)) {
-        if (button == radio) {
-            ui->widget_range->hide();
-            m_selectedCurrentRange = range;
-        }
-    }
+void MainWindow::handle_set_button_click() {
+    m_settingPage->applySetting();
 }
 
-void MainWindow::handle_set_button_click() {
-    if (m_session.isCapturing()) {
-        UserDialogs::inform(QStringLiteral("Setting is not available during data collection."));
-        return;
-    }
-    for (QLineEdit *field : {ui->lineEdit_vc, ui->lineEdit_voff, ui->lineEdit_vd, ui->lineEdit_von}) {
-        if (field->text().isEmpty()) {
-            UserDialogs::inform(QStringLiteral("input fields are empty"));
-            return;
-        }
-    }
-    if (ui->radioButton_optional_gear->isChecked()) {
-        m_selectedCurrentRange = rangeFromText(ui->lineEdit_gear->text());
-    }
-    InstrumentSession::Setting setting;
-    setting.rangeNa = m_selectedCurrentRange;
-    setting.positive = ui->checkBox_positive->isChecked();
-    setting.von = ui->lineEdit_von->text();
-    setting.voff = ui->lineEdit_voff->text();
-    setting.vbias1 = ui->lineEdit_vc->text();
-    setting.vbias2 = ui->lineEdit_vd->text();
-    m_session.applySetting(setting);
+double MainWindow::selectedCurrentRange() const {
+    return m_settingPage->selectedRange();
 }
 
 // ---- Display -----------------------------------------------------------------------------------------------
@@ -406,15 +337,6 @@ void MainWindow::handle_mini_size_button_click() {
     showMinimized();
 }
 
-void MainWindow::handle_save_path_button_click() {
-    const QString directory = UserDialogs::chooseDirectory(QStringLiteral("Select Directory"));
-    if (directory.isEmpty()) {
-        UserDialogs::inform(QStringLiteral("Please select a valid path"));
-        return;
-    }
-    ui->lineEdit_savepath->setText(directory);
-}
-
 void MainWindow::handle_voltage_about_button_click() {
     // One dialog for the window's lifetime, shown again on every click.
     if (m_voltageDetails == nullptr) {
@@ -423,72 +345,12 @@ void MainWindow::handle_voltage_about_button_click() {
     UserDialogs::runModal(*m_voltageDetails);
 }
 
-// ---- Saving ------------------------------------------------------------------------------------------------
-
-void MainWindow::handle_save_data_click() {
-    InstrumentSession::SaveRequest request;
-    request.directory = ui->lineEdit_savepath->text();
-    request.name = ui->lineEdit_savename->text();
-    request.frames = ui->comboBox_saveframes->currentText().toInt();
-    request.data = ui->checkBox_data->isChecked();
-    request.pictures = ui->checkBox_picture->isChecked();
-    request.video = ui->checkBox_video->isChecked();
-    showSaveRefusal(m_session.startSave(request));
-}
-
-void MainWindow::showSaveRefusal(InstrumentSession::SaveRefusal refusal) {
-    using Refusal = InstrumentSession::SaveRefusal;
-    switch (refusal) {
-        case Refusal::None:
-            return;
-        case Refusal::NotCapturing:
-            UserDialogs::inform(QStringLiteral("Please start collecting data"));
-            return;
-        case Refusal::TooManyFrames:
-            UserDialogs::inform(QStringLiteral("The input value cannot exceed 1000! "));
-            return;
-        case Refusal::TooFewFrames:
-            UserDialogs::inform(QStringLiteral("The input value cannot be less than 1! "));
-            return;
-        case Refusal::SaveRunning:
-            UserDialogs::inform(QStringLiteral("Please wait until the current save has finished."));
-            return;
-        case Refusal::NoDirectory:
-            UserDialogs::inform(QStringLiteral("Please select a valid path"));
-            return;
-        case Refusal::BlankName:
-            UserDialogs::inform(SaveName::refusalText(SaveName::Problem::Blank));
-            return;
-        case Refusal::UnsafeName:
-            UserDialogs::inform(SaveName::refusalText(SaveName::Problem::Unsafe));
-            return;
-    }
-}
-
-void MainWindow::handleSaveMessage(int frames, int total) {
-    const double percent = static_cast<double>(frames) / total * 100;
-    ui->progressBar->setValue(static_cast<int>(percent));
-    // "Save success!" waits for the run's files to be closed (handleSaveFinished).
-    ui->label_savestate->setText(QString::number(std::round(percent), 'g', 6) + QStringLiteral("%"));
-}
-
-void MainWindow::handleSaveFailed(const QString &file, const QString &reason) {
-    ui->label_savestate->setText(QStringLiteral("Save failed"));
-    UserDialogs::inform(QStringLiteral("Save failed: could not write ") + QDir::toNativeSeparators(file) +
-                        QStringLiteral("\n") + reason);
-}
-
-void MainWindow::handleSaveFinished(bool ok) {
-    // A failed run keeps "Save failed".
-    if (ok) {
-        ui->label_savestate->setText(QStringLiteral("Save success!"));
-    }
-}
-
 // ---- Settings ----------------------------------------------------------------------------------------------
 
 void MainWindow::loadSettings() {
-    m_session.setSettingsSummary(FormSettings::load(*ui, &m_selectedCurrentRange));
+    double range = m_settingPage->selectedRange();
+    m_session.setSettingsSummary(FormSettings::load(*ui, &range));
+    m_settingPage->setSelectedRange(range);
 }
 
 void MainWindow::saveSettings() {

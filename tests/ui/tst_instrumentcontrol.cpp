@@ -44,7 +44,7 @@ void requestSave(MainWindow &window, const QString &directory, const QString &na
     ui->checkBox_data->setChecked(true);
     ui->checkBox_picture->setChecked(media);
     ui->checkBox_video->setChecked(media);
-    window.handle_save_data_click();
+    window.form()->pushButton_save->click();
 }
 
 bool frameShown(MainWindow &window) {
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Devices Connected."));
         window.handle_cali_data_click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please Start capture first!"));
-        window.handle_save_data_click();
+        window.form()->pushButton_save->click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please start collecting data"));
     }
 
@@ -257,7 +257,7 @@ private slots:
         startCaptureAndWaitForFrames(window);
         window.form()->lineEdit_savepath->setText(saves.path());
         window.form()->comboBox_saveframes->setCurrentText(count);
-        window.handle_save_data_click();
+        window.form()->pushButton_save->click();
         QCOMPARE(fixture.lastMessage(), message);
         QVERIFY(!window.worker().saveInProgress());
         QVERIFY(QDir(saves.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -279,8 +279,8 @@ private slots:
         ui->checkBox_data->setChecked(true);
         ui->checkBox_picture->setChecked(true);
         ui->checkBox_video->setChecked(true);
-        window.handle_save_data_click();
-        window.handle_save_data_click();  // a second run waits for the first
+        window.form()->pushButton_save->click();
+        window.form()->pushButton_save->click();  // a second run waits for the first
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please wait until the current save has finished."));
         QTRY_COMPARE(ui->label_savestate->text(), QStringLiteral("Save success!"));
         QTRY_VERIFY(!window.worker().saveInProgress());

@@ -194,7 +194,7 @@ private slots:
         WindowFixture fixture;
         MainWindow window;
         window.form()->lineEdit_savepath->setText("/keep/this");
-        window.handle_save_path_button_click();
+        window.form()->pushButton_savepath->click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please select a valid path"));
         QCOMPARE(window.form()->lineEdit_savepath->text(), QStringLiteral("/keep/this"));
 
@@ -203,7 +203,7 @@ private slots:
                                      return false;
                                  },
                                  QStringLiteral("/chosen/dir")});
-        window.handle_save_path_button_click();
+        window.form()->pushButton_savepath->click();
         QCOMPARE(window.form()->lineEdit_savepath->text(), QStringLiteral("/chosen/dir"));
     }
 

@@ -141,7 +141,7 @@ private slots:
             ui->checkBox_data->setChecked(true);
             ui->checkBox_picture->setChecked(true);
             ui->checkBox_video->setChecked(true);
-            window.handle_save_data_click();
+            window.form()->pushButton_save->click();
             QTRY_COMPARE(ui->label_savestate->text(), QStringLiteral("Save success!"));
             QTRY_VERIFY(!window.worker().saveInProgress());
             const QDir run(saves.path() + "/first");

@@ -96,7 +96,7 @@ int main(int argc, char *argv[]) {
         ui->comboBox_saveframes->setCurrentText("30");
         ui->checkBox_picture->setChecked(true);
         ui->checkBox_video->setChecked(true);
-        window.handle_save_data_click();
+        window.form()->pushButton_save->click();
         settle(1500);
         shoot(window, out, "05-saved");
 
