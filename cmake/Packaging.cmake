@@ -53,7 +53,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/udev/70-vantiko.rules DESTINATION lib/udev/r
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/vantiko)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware.md ${PROJECT_SOURCE_DIR}/docs/walkthrough.md
-        DESTINATION ${doc_dir}/docs)
+              ${PROJECT_SOURCE_DIR}/docs/cli.md DESTINATION ${doc_dir}/docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION ${doc_dir}/docs)
 
 # ---- Checks of the metadata (CTest, where the validators are installed) ---------------------------------------
