@@ -37,6 +37,16 @@ struct ToolRun {
     QByteArray err;
 };
 
+// What a run that ended with another status printed on standard error (a sanitizer's report in the tool
+// lands there too).
+QString exitReport(const ToolRun &run, int expected) {
+    return QStringLiteral("exit status %1, expected %2; standard error:\n%3")
+        .arg(run.exitCode)
+        .arg(expected)
+        .arg(QString::fromLocal8Bit(run.err));
+}
+#define COMPARE_EXIT(run, expected) QVERIFY2((run).exitCode == (expected), qPrintable(exitReport((run), (expected))))
+
 // A scratch place for one run of the tool: its working directory ("log.txt"), settings store, save
 // folder and simulator control file.
 struct Scratch {
@@ -374,7 +384,7 @@ void TestCli::exitStatus() {
     blocker.close();
 
     const ToolRun run = scratch.run(arguments);
-    QCOMPARE(run.exitCode, status);
+    COMPARE_EXIT(run, status);
     if (status == 0) {
         QVERIFY(run.out.startsWith("Usage: vantiko-cli"));
         QVERIFY(run.err.isEmpty());
@@ -428,7 +438,7 @@ void TestCli::outOfRoomEndsWithFive() {
     }
     const ToolRun run = scratch.run({"acquire", "--frames", "5", "--out", mountPoint, "--data"});
     QProcess::execute(QStringLiteral("umount"), {mountPoint});
-    QCOMPARE(run.exitCode, 5);
+    COMPARE_EXIT(run, 5);
     QVERIFY2(run.err.count('\n') == 1 && run.err.contains("could not write") && run.err.contains("_current.csv"),
              run.err.constData());
 }
@@ -436,12 +446,12 @@ void TestCli::outOfRoomEndsWithFive() {
 void TestCli::devices() {
     Scratch scratch;
     const ToolRun text = scratch.run({"devices"});
-    QCOMPARE(text.exitCode, 0);
+    COMPARE_EXIT(text, 0);
     QCOMPARE(text.out, QByteArray("VANTIKO\n"));
     QVERIFY(text.err.isEmpty());
 
     const ToolRun json = scratch.run({"devices", "--json"});
-    QCOMPARE(json.exitCode, 0);
+    COMPARE_EXIT(json, 0);
     const QJsonArray list = QJsonDocument::fromJson(json.out).array();
     QCOMPARE(list.size(), 1);
     const QJsonObject device = list.first().toObject();
@@ -452,7 +462,7 @@ void TestCli::devices() {
     // No device: still a JSON list for a program that parses the answer, and status 3.
     scratch.control("unplug\n");
     const ToolRun none = scratch.run({"devices", "--json"});
-    QCOMPARE(none.exitCode, 3);
+    COMPARE_EXIT(none, 3);
     QCOMPARE(QJsonDocument::fromJson(none.out).array().size(), 0);
     QVERIFY(QJsonDocument::fromJson(none.out).isArray());
 }
@@ -475,10 +485,10 @@ void TestCli::battery() {
     Scratch scratch;
     scratch.control(QByteArray("battery=") + QByteArray::number(code) + '\n');
     const ToolRun text = scratch.run({"battery"});
-    QCOMPARE(text.exitCode, 0);
+    COMPARE_EXIT(text, 0);
     QCOMPARE(QString::fromLocal8Bit(text.out), QStringLiteral("%1 %2%\n").arg(code).arg(percent));
     const ToolRun json = scratch.run({"battery", "--json"});
-    QCOMPARE(json.exitCode, 0);
+    COMPARE_EXIT(json, 0);
     const QJsonObject answer = jsonObject(json.out);
     QCOMPARE(answer.value(QStringLiteral("code")).toInt(-1), code);
     QCOMPARE(answer.value(QStringLiteral("percent")).toInt(-1), percent);
@@ -493,7 +503,7 @@ void TestCli::acquireWritesTheWindowsFiles() {
                                      "scan",    "--data",   "--pictures",       "--video",  "--hdf5",   "--json",
                                      "--range", "2.5",      "--polarity",       "negative", "--von",    "9.5",
                                      "--voff",  "-4",       "--vbias1",         "0.25",     "--vbias2", "1"});
-    QCOMPARE(run.exitCode, 0);
+    COMPARE_EXIT(run, 0);
     const QJsonObject answer = jsonObject(run.out);
     const QString folder = scratch.path(QStringLiteral("saves/scan"));
     QCOMPARE(answer.value(QStringLiteral("folder")).toString(), folder);
@@ -594,7 +604,7 @@ void TestCli::acquireIsQuietWithoutATerminal() {
     Scratch scratch;
     QVERIFY(QDir().mkpath(scratch.path(QStringLiteral("saves/run"))));
     const ToolRun run = scratch.run({"acquire", "--frames", "2", "--out", "saves", "--name", "run"});
-    QCOMPARE(run.exitCode, 0);
+    COMPARE_EXIT(run, 0);
     QVERIFY2(run.err.isEmpty(), run.err.constData());
     const QString folder = scratch.path(QStringLiteral("saves/run_1"));
     QCOMPARE(QString::fromLocal8Bit(run.out), folder + '\n');
@@ -653,7 +663,7 @@ void TestCli::acquireThroughTheVendorLibrary() {
     Scratch scratch;
     const ToolRun run = scratch.run({"--link", "d2xx", "--d2xx-library", D2XX_STUB_LIBRARY, "acquire", "--frames", "3",
                                      "--out", "saves", "--data", "--hdf5"});
-    QCOMPARE(run.exitCode, 0);
+    COMPARE_EXIT(run, 0);
     const QString folder = scratch.path(QStringLiteral("saves/vantiko"));
     QCOMPARE(QString::fromLocal8Bit(run.out), folder + '\n');
     QCOMPARE(fileBytes(folder + "/vantiko_current.csv").count('\n'), 3 * 66);
@@ -680,7 +690,7 @@ void TestCli::stream() {
         arguments << "--json";
     }
     const ToolRun run = scratch.run(arguments);
-    QCOMPARE(run.exitCode, 0);
+    COMPARE_EXIT(run, 0);
     QVERIFY2(run.err.isEmpty(), run.err.constData());
     const QList<QByteArray> output = run.out.trimmed().split('\n');
     QCOMPARE(output.size(), lines);
