@@ -1,6 +1,8 @@
 #include "SimulatedInstrument.h"
 
 #include <algorithm>
+#include <array>
+#include <random>
 
 #include "SimulatedScene.h"
 #include "SimulatorLogging.h"
@@ -32,6 +34,24 @@ constexpr double rowOverheadMicroseconds = 110.162;
 constexpr double rows = 64.0;
 // Pixel noise, a fraction of full scale: visible in a still picture, small against the pattern.
 constexpr double noiseFraction = 0.001;
+
+// Standard normal samples drawn once (a fixed seed, like the pixel pattern): drawing 4096 of them for every
+// frame cost the simulated instrument more than everything the host does with the frame.
+constexpr std::size_t noiseTableSize = 16384;
+constexpr std::size_t noiseTableMask = noiseTableSize - 1;
+
+const std::vector<float> &standardNoise() {
+    static const std::vector<float> table = [] {
+        std::mt19937 generator(0x0a15eu);
+        std::normal_distribution<float> normal(0.0F, 1.0F);
+        std::vector<float> samples(noiseTableSize);
+        for (float &sample : samples) {
+            sample = normal(generator);
+        }
+        return samples;
+    }();
+    return table;
+}
 
 // An 8-byte frame FF CC group code hi lo check 0D, as the instrument sends its answers.
 std::vector<std::uint8_t> replyFrame(std::uint8_t group, std::uint8_t code, std::uint16_t field) {
@@ -174,18 +194,22 @@ void SimulatedInstrument::queueRecord() {
 }
 
 std::vector<std::uint8_t> SimulatedInstrument::recordBytes(double sceneSeconds) {
-    std::vector<std::uint8_t> record{0xFF, 0xCC, dataGroup, frameRequestCode, 0x20, 0x00};
-    record.reserve(recordSize);
+    std::vector<std::uint8_t> record(recordSize);
+    const std::array<std::uint8_t, recordHeaderSize> header{0xFF, 0xCC, dataGroup, frameRequestCode, 0x20, 0x00};
+    std::copy(header.begin(), header.end(), record.begin());
     const double noiseScale = noiseFraction * SimulatedScene::fullScaleCurrent(m_parameters);
-    for (double current : m_scene->meanCurrents(m_illumination, m_parameters, sceneSeconds)) {
-        current += noiseScale * m_noise(m_noiseGenerator);
-        const std::uint16_t code = SimulatedScene::currentToCode(current, m_parameters);
-        record.push_back(static_cast<std::uint8_t>(code >> 8));
-        record.push_back(static_cast<std::uint8_t>(code & 0xFF));
+    // Each frame reads the table from a start of its own, so no pattern stands still.
+    std::size_t index = m_noiseGenerator() & noiseTableMask;
+    const std::vector<float> &noise = standardNoise();
+    std::vector<double> currents = m_scene->meanCurrents(m_illumination, m_parameters, sceneSeconds);
+    for (double &current : currents) {
+        current += noiseScale * noise[index];
+        index = (index + 1) & noiseTableMask;
     }
+    SimulatedScene::writeCodes(currents, m_parameters, record.data() + recordHeaderSize);
     // Closing bytes: the header's check byte and the end byte, like every other frame.
-    record.push_back(SimulatedCommandParser::checkByte(record.data(), recordHeaderSize));
-    record.push_back(0x0D);
+    record[recordSize - 2] = SimulatedCommandParser::checkByte(record.data(), recordHeaderSize);
+    record[recordSize - 1] = 0x0D;
     return record;
 }
 

@@ -161,8 +161,8 @@ private:
     // When the sensor finishes the readout it is busy with; requests queue up behind it.
     Clock::time_point m_readoutEnd = m_epoch;
     std::optional<double> m_frozenSceneSeconds;
+    // Chooses where each frame reads the noise table.
     std::mt19937 m_noiseGenerator{0x0a15eu};
-    std::normal_distribution<double> m_noise{0.0, 1.0};
     // Records that have reached the host's receive queue.
     mutable std::uint64_t m_recordsSent = 0;
     std::deque<std::vector<std::uint8_t>> m_receivedCommands;

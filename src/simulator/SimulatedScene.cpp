@@ -38,15 +38,46 @@ double uniform(std::mt19937 &generator) {
     return static_cast<double>(generator()) / 4294967296.0;
 }
 
-// Readout voltage of the integrator for a signed current; NaN when the parameters give no conversion.
-double readoutVolts(double currentNa, const AppliedParameters &parameters) {
+// What the readout of every pixel shares under one set of applied parameters, worked out once per frame.
+struct Readout {
+    double timeNs = 0;
+    double capacitanceE6 = 0;
+    bool converts = false;
+    bool positive = true;
+};
+
+Readout readoutOf(const AppliedParameters &parameters) {
+    Readout readout;
     const double capacitance = SimulatedScene::capacitancePf(parameters.gearCode);
-    const double time = SimulatedScene::integrationTimeNs(parameters);
-    if (!(capacitance > 0.0) || !(time > 0.0) || !std::isfinite(currentNa)) {
+    readout.timeNs = SimulatedScene::integrationTimeNs(parameters);
+    readout.capacitanceE6 = capacitance * 1e6;
+    readout.converts = capacitance > 0.0 && readout.timeNs > 0.0;
+    readout.positive = parameters.positive;
+    return readout;
+}
+
+// Readout voltage of the integrator for a signed current; NaN when the parameters give no conversion.
+double readoutVolts(double currentNa, const Readout &readout) {
+    if (!readout.converts || !std::isfinite(currentNa)) {
         return std::nan("");
     }
-    const double swing = currentNa * time / (capacitance * 1e6) * swingVolts;
-    return parameters.positive ? swing - offsetVolts : offsetVolts + swing;
+    const double swing = currentNa * readout.timeNs / readout.capacitanceE6 * swingVolts;
+    return readout.positive ? swing - offsetVolts : offsetVolts + swing;
+}
+
+std::uint16_t codeOf(double currentNa, const Readout &readout) {
+    double volts = readoutVolts(currentNa, readout);
+    if (std::isnan(volts)) {
+        volts = readout.positive ? -offsetVolts : offsetVolts;
+    }
+    // The ADC's two halves: 0 ... 32767 for 0 ... +2.5 V, 32768 ... 65535 for -2.5 ... 0 V. Clipping to
+    // the half of the voltage's sign keeps an overdriven pixel saturated instead of wrapping to the other sign.
+    if (volts >= 0.0) {
+        const double code = std::round(std::min(volts, 5.0) / voltsPerCode);
+        return static_cast<std::uint16_t>(std::clamp(code, 0.0, 32767.0));
+    }
+    const double code = std::round((std::max(volts, -5.0) + 5.0) / voltsPerCode);
+    return static_cast<std::uint16_t>(std::clamp(code, 32768.0, 65535.0));
 }
 
 }  // namespace
@@ -65,10 +96,15 @@ SimulatedScene::Spot SimulatedScene::spotAt(double seconds) {
     return {centre + orbitRadiusPx * std::cos(angle), centre + orbitRadiusPx * std::sin(angle)};
 }
 
+// The spot's profile along one axis; the round spot is the product of the two axes' profiles, which lets a
+// whole frame take 2 x 64 exponentials instead of 4096.
+double SimulatedScene::spotProfile(int coordinate, double centre) {
+    const double d = coordinate - centre;
+    return std::exp(-(d * d) / (spotRadiusPx * spotRadiusPx));
+}
+
 double SimulatedScene::sceneLevel(int x, int y, Spot spot) {
-    const double dx = x - spot.x;
-    const double dy = y - spot.y;
-    return backgroundLevel + spotLevel * std::exp(-(dx * dx + dy * dy) / (spotRadiusPx * spotRadiusPx));
+    return backgroundLevel + spotLevel * (spotProfile(x, spot.x) * spotProfile(y, spot.y));
 }
 
 double SimulatedScene::illuminationLevel(Illumination illumination, int x, int y, double seconds) {
@@ -98,10 +134,19 @@ std::vector<double> SimulatedScene::meanCurrents(Illumination illumination, cons
                                                  double seconds) const {
     const double fullScale = fullScaleCurrent(parameters);
     const Spot spot = spotAt(seconds);
+    std::array<double, width> across{};
+    std::array<double, width> down{};
+    for (int i = 0; i < width; ++i) {
+        across[static_cast<std::size_t>(i)] = spotProfile(i, spot.x);
+        down[static_cast<std::size_t>(i)] = spotProfile(i, spot.y);
+    }
+    const double uniformLevel = illuminationLevel(illumination, 0, 0, seconds);
     std::vector<double> currents(pixelCount);
     for (int pixel = 0; pixel < pixelCount; ++pixel) {
-        const double level = illumination == Illumination::Scene ? sceneLevel(pixel % width, pixel / width, spot)
-                                                                 : illuminationLevel(illumination, 0, 0, seconds);
+        const auto x = static_cast<std::size_t>(pixel % width);
+        const auto y = static_cast<std::size_t>(pixel / width);
+        const double level =
+            illumination == Illumination::Scene ? backgroundLevel + spotLevel * (across[x] * down[y]) : uniformLevel;
         currents[static_cast<std::size_t>(pixel)] = currentOf(pixel, level, fullScale, parameters.positive);
     }
     return currents;
@@ -127,16 +172,15 @@ double SimulatedScene::fullScaleCurrent(const AppliedParameters &parameters) {
 }
 
 std::uint16_t SimulatedScene::currentToCode(double currentNa, const AppliedParameters &parameters) {
-    double volts = readoutVolts(currentNa, parameters);
-    if (std::isnan(volts)) {
-        volts = parameters.positive ? -offsetVolts : offsetVolts;
+    return codeOf(currentNa, readoutOf(parameters));
+}
+
+void SimulatedScene::writeCodes(const std::vector<double> &currents, const AppliedParameters &parameters,
+                                std::uint8_t *out) {
+    const Readout readout = readoutOf(parameters);
+    for (const double current : currents) {
+        const std::uint16_t code = codeOf(current, readout);
+        *out++ = static_cast<std::uint8_t>(code >> 8);
+        *out++ = static_cast<std::uint8_t>(code & 0xFF);
     }
-    // The ADC's two halves: 0 ... 32767 for 0 ... +2.5 V, 32768 ... 65535 for -2.5 ... 0 V. Clipping to
-    // the half of the voltage's sign keeps an overdriven pixel saturated instead of wrapping to the other sign.
-    if (volts >= 0.0) {
-        const double code = std::round(std::min(volts, 5.0) / voltsPerCode);
-        return static_cast<std::uint16_t>(std::clamp(code, 0.0, 32767.0));
-    }
-    const double code = std::round((std::max(volts, -5.0) + 5.0) / voltsPerCode);
-    return static_cast<std::uint16_t>(std::clamp(code, 32768.0, 65535.0));
 }

@@ -39,6 +39,8 @@ public:
     static double fullScaleCurrent(const AppliedParameters &parameters);
     // The pixel code the readout produces for `currentNa` (signed) under the applied parameters.
     static std::uint16_t currentToCode(double currentNa, const AppliedParameters &parameters);
+    // The codes of a frame's currents, high byte first, as the record carries them: 2 bytes per current.
+    static void writeCodes(const std::vector<double> &currents, const AppliedParameters &parameters, std::uint8_t *out);
 
 private:
     struct Spot {
@@ -46,6 +48,7 @@ private:
         double y = 0;
     };
     static Spot spotAt(double seconds);
+    static double spotProfile(int coordinate, double centre);
     static double sceneLevel(int x, int y, Spot spot);
     double currentOf(int pixel, double level, double fullScale, bool positive) const;
 
