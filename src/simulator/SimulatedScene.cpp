@@ -103,8 +103,13 @@ double SimulatedScene::spotProfile(int coordinate, double centre) {
     return std::exp(-(d * d) / (spotRadiusPx * spotRadiusPx));
 }
 
+// One formula for a single pixel and for a whole frame, so both give the same bits.
+double SimulatedScene::sceneLevelOf(double acrossProfile, double downProfile) {
+    return backgroundLevel + spotLevel * (acrossProfile * downProfile);
+}
+
 double SimulatedScene::sceneLevel(int x, int y, Spot spot) {
-    return backgroundLevel + spotLevel * (spotProfile(x, spot.x) * spotProfile(y, spot.y));
+    return sceneLevelOf(spotProfile(x, spot.x), spotProfile(y, spot.y));
 }
 
 double SimulatedScene::illuminationLevel(Illumination illumination, int x, int y, double seconds) {
@@ -145,8 +150,7 @@ std::vector<double> SimulatedScene::meanCurrents(Illumination illumination, cons
     for (int pixel = 0; pixel < pixelCount; ++pixel) {
         const auto x = static_cast<std::size_t>(pixel % width);
         const auto y = static_cast<std::size_t>(pixel / width);
-        const double level =
-            illumination == Illumination::Scene ? backgroundLevel + spotLevel * (across[x] * down[y]) : uniformLevel;
+        const double level = illumination == Illumination::Scene ? sceneLevelOf(across[x], down[y]) : uniformLevel;
         currents[static_cast<std::size_t>(pixel)] = currentOf(pixel, level, fullScale, parameters.positive);
     }
     return currents;

@@ -49,6 +49,7 @@ private:
     };
     static Spot spotAt(double seconds);
     static double spotProfile(int coordinate, double centre);
+    static double sceneLevelOf(double acrossProfile, double downProfile);
     static double sceneLevel(int x, int y, Spot spot);
     double currentOf(int pixel, double level, double fullScale, bool positive) const;
 
