@@ -3,7 +3,10 @@
 #include <functional>
 #include <memory>
 
+#include <QAbstractButton>
+#include <QListWidget>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,14 +56,30 @@ public:
             QFAIL("the session is still busy after 10 s");
         }
     }
-    // Presses a button by its slot and waits for what it asked of the session.
-    static void press(MainWindow &window, void (MainWindow::*slot)()) {
-        (window.*slot)();
+    // Goes, through the navigation list, to the page that holds `control`; controls outside the pages (the
+    // title bar's) are always on show.
+    static void showPageOf(MainWindow &window, QWidget *control) {
+        Ui::MainWindow *ui = window.form();
+        for (QWidget *widget = control; widget != nullptr; widget = widget->parentWidget()) {
+            if (widget->parentWidget() == ui->stackedWidget) {
+                ui->listWidget->setCurrentRow(ui->stackedWidget->indexOf(widget));
+                return;
+            }
+        }
+    }
+    // Presses a button as the user does: on its page, and only if the user could press it there (shown and
+    // enabled). The click goes through the button's own connection; then waits for what it asked of the session.
+    static void press(MainWindow &window, QAbstractButton *button) {
+        QVERIFY(button != nullptr);
+        showPageOf(window, button);
+        QVERIFY2(button->isVisibleTo(&window), qPrintable(button->objectName() + QStringLiteral(" is not on show")));
+        QVERIFY2(button->isEnabled(), qPrintable(button->objectName() + QStringLiteral(" is disabled")));
+        button->click();
         settle(window);
     }
 
     static bool connectWindow(MainWindow &window) {
-        press(window, &MainWindow::handle_connect_button_click);
+        press(window, window.form()->pushButton_Connect);
         return window.isConnected();
     }
 
@@ -77,7 +96,7 @@ public:
         if (positive) {
             ui->checkBox_negative->setChecked(false);
         }
-        press(window, &MainWindow::handle_set_button_click);
+        press(window, ui->pushButton_set);
     }
 
     QStringList messages;

@@ -35,7 +35,7 @@ private slots:
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.handle_voltage_about_button_click();
+        WindowFixture::press(window, window.form()->pushButton_voltage_about);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("VoltageDetails"));
         auto *dialog = window.findChild<VoltageDetails *>();
         QVERIFY(dialog);

@@ -47,12 +47,21 @@ void requestSave(MainWindow &window, const QString &directory, const QString &na
     window.form()->pushButton_save->click();
 }
 
+// How many range and bias parameter commands the instrument has received (among the latest it keeps).
+int parameterCommands(WindowFixture &fixture) {
+    int count = 0;
+    for (const Bytes &command : fixture.instrument().receivedCommands()) {
+        count += command.size() > 2 && command[0] == 0xFF && command[1] == 0xAA && command[2] == 0xB0 ? 1 : 0;
+    }
+    return count;
+}
+
 bool frameShown(MainWindow &window) {
     return !window.imageView()->label()->pixmap().isNull();
 }
 
 void startCaptureAndWaitForFrames(MainWindow &window) {
-    WindowFixture::press(window, &MainWindow::handle_play_button_click);
+    WindowFixture::press(window, window.form()->pushButton_play);
     QVERIFY(window.isCapturing());
     QTRY_VERIFY(frameShown(window));
 }
@@ -141,7 +150,7 @@ private slots:
         WindowFixture fixture;
         MainWindow window;
         QVERIFY(WindowFixture::connectWindow(window));
-        WindowFixture::press(window, &MainWindow::handle_connect_button_click);
+        WindowFixture::press(window, window.form()->pushButton_Connect);
         QVERIFY(!window.isConnected());
         const auto commandsBefore = fixture.instrument().receivedCommands().size();
         window.session().readBattery();
@@ -218,20 +227,34 @@ private slots:
         QVERIFY(WindowFixture::connectWindow(window));
         WindowFixture::applySetting(window, window.form()->radioButton_100, "10", "", "0", "0");
         QCOMPARE(fixture.lastMessage(), QStringLiteral("input fields are empty"));
+        QCOMPARE(parameterCommands(fixture), 0);
         startCaptureAndWaitForFrames(window);
         QVERIFY(!window.form()->pushButton_set->isEnabled());
-        WindowFixture::press(window, &MainWindow::handle_set_button_click);
+        // Pressing the disabled button does nothing: no message, no parameter command.
+        const qsizetype messagesBefore = fixture.messages.size();
+        window.form()->pushButton_set->click();
+        WindowFixture::settle(window);
+        QCOMPARE(fixture.messages.size(), messagesBefore);
+        QCOMPARE(parameterCommands(fixture), 0);
+        // No press can reach the page's own refusal while capturing (the button is disabled for as long as a
+        // capture runs), so it is asked directly.
+        window.handle_set_button_click();
+        WindowFixture::settle(window);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting is not available during data collection."));
-        WindowFixture::press(window, &MainWindow::handle_play_button_click);
+        QCOMPARE(parameterCommands(fixture), 0);
+        WindowFixture::press(window, window.form()->pushButton_play);
         QVERIFY(window.form()->pushButton_set->isEnabled());
     }
 
     void refusalsWithoutACapture() {
         WindowFixture fixture;
         MainWindow window;
-        WindowFixture::press(window, &MainWindow::handle_play_button_click);
+        // Without a connection the play button is hidden, so no press can reach its refusal: it is asked directly.
+        QVERIFY(window.form()->widget_play->isHidden());
+        window.handle_play_button_click();
+        WindowFixture::settle(window);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Devices Connected."));
-        window.handle_cali_data_click();
+        WindowFixture::press(window, window.form()->pushButton_cali);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please Start capture first!"));
         window.form()->pushButton_save->click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please start collecting data"));

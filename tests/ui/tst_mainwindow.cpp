@@ -112,8 +112,8 @@ private slots:
     void clickSelectsThePixelWhateverTheOrientation() {
         WindowFixture fixture;
         MainWindow window;
-        window.handle_display_image_rotate();
-        window.handle_display_image_mirrorVertical();
+        WindowFixture::press(window, window.form()->pushButton_rotate);
+        WindowFixture::press(window, window.form()->pushButton_mirrorVertical);
         emit window.imageView()->click_coor(5, 2);
         QCOMPARE(window.form()->label_clicked_locate->text(), QStringLiteral("Coordinate: ( 5 , 2 ) "));
         QCOMPARE(window.worker().m_selectedIndex.load(), 133);
@@ -151,20 +151,20 @@ private slots:
         MainWindow window;
         window.show();
         fixture.answer = false;
-        window.handle_close_button_click();
+        WindowFixture::press(window, window.form()->pushButton_close);
         QCOMPARE(fixture.lastMessage(), QString::fromUtf8("Are you sure you want to exit\xEF\xBC\x9F"));
         QVERIFY(window.isVisible());
 
         QVERIFY(WindowFixture::connectWindow(window));
-        WindowFixture::press(window, &MainWindow::handle_play_button_click);
+        WindowFixture::press(window, window.form()->pushButton_play);
         QVERIFY(window.isCapturing());
         fixture.answer = true;
-        window.handle_close_button_click();
+        WindowFixture::press(window, window.form()->pushButton_close);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please stop the test first."));
         QVERIFY(window.isVisible());
 
-        WindowFixture::press(window, &MainWindow::handle_play_button_click);
-        window.handle_close_button_click();
+        WindowFixture::press(window, window.form()->pushButton_play);
+        WindowFixture::press(window, window.form()->pushButton_close);
         QVERIFY(!window.isVisible());
     }
 
@@ -172,10 +172,10 @@ private slots:
         WindowFixture fixture;
         MainWindow window;
         window.show();
-        window.handle_max_size_button_click();
+        WindowFixture::press(window, window.form()->pushButton_maxsize);
         QVERIFY(window.form()->pushButton_maxsize->styleSheet().contains("Maximize-3.png"));
         QTRY_VERIFY(window.isMaximized());
-        window.handle_max_size_button_click();
+        WindowFixture::press(window, window.form()->pushButton_maxsize);
         QVERIFY(window.form()->pushButton_maxsize->styleSheet().contains("Maximize-1.png"));
     }
 
@@ -210,7 +210,7 @@ private slots:
     void voltageHelpOpensTheDialog() {
         WindowFixture fixture;
         MainWindow window;
-        window.handle_voltage_about_button_click();
+        WindowFixture::press(window, window.form()->pushButton_voltage_about);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("VoltageDetails"));
     }
 
@@ -218,7 +218,7 @@ private slots:
         WindowFixture fixture;
         auto window = std::make_unique<MainWindow>();
         QVERIFY(WindowFixture::connectWindow(*window));
-        WindowFixture::press(*window, &MainWindow::handle_play_button_click);
+        WindowFixture::press(*window, window->form()->pushButton_play);
         QTRY_VERIFY(!window->imageView()->label()->pixmap().isNull());
         QSignalSpy finished(&window->worker(), &ReceiverThread::finished);
         window.reset();  // returns only once the worker thread has been stopped and joined

@@ -93,7 +93,7 @@ private slots:
             QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting successful."));
 
             // Play: live picture and a frame rate near the sensor's (about 77 frames per second at 100 nA).
-            WindowFixture::press(window, &MainWindow::handle_play_button_click);
+            WindowFixture::press(window, ui->pushButton_play);
             QTRY_VERIFY(!window.imageView()->label()->pixmap().isNull());
             static const QRegularExpression fpsText(R"(^FPS : (\d+)$)");
             QTRY_VERIFY_WITH_TIMEOUT(
@@ -113,7 +113,7 @@ private slots:
 
             // Calibrate: full-off in the dark, full-on under flood light.
             ui->listWidget->setCurrentRow(2);
-            window.handle_cali_data_click();
+            WindowFixture::press(window, ui->pushButton_cali);
             QVERIFY(ui->pushButton_full_on->isEnabled());
             QVERIFY(fixture.control("flood"));
             const QImage floodPlain = pictures.nextPicture();
@@ -151,12 +151,12 @@ private slots:
             QVERIFY(QFileInfo(run.filePath("first_SetParameterData.txt")).size() > 0);
 
             // Stop, disconnect, close.
-            WindowFixture::press(window, &MainWindow::handle_play_button_click);
+            WindowFixture::press(window, ui->pushButton_play);
             QVERIFY(!window.isCapturing());
-            WindowFixture::press(window, &MainWindow::handle_connect_button_click);
+            WindowFixture::press(window, ui->pushButton_Connect);
             QVERIFY(!window.isConnected());
             fixture.answer = true;
-            window.handle_close_button_click();
+            WindowFixture::press(window, ui->pushButton_close);
             QVERIFY(!window.isVisible());
         }
 

@@ -2,6 +2,7 @@
 // window at each step: docs/screenshots/NN-name.png. Run offscreen: scripts/screenshots.sh.
 #include <memory>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
@@ -26,6 +27,14 @@ void waitForSession(MainWindow &window) {
     if (!QTest::qWaitFor([&window] { return window.session().isIdle(); }, 10000)) {
         qFatal("The session is still busy after 10 s");
     }
+}
+
+// Presses a button as the user does; one the user could not press now means the script has gone astray.
+void press(QAbstractButton *button) {
+    if (!button->isVisible() || !button->isEnabled()) {
+        qFatal("%s cannot be pressed now", qPrintable(button->objectName()));
+    }
+    button->click();
 }
 
 void shoot(MainWindow &window, const QString &directory, const QString &name) {
@@ -56,7 +65,7 @@ int main(int argc, char *argv[]) {
         settle(1500);
         shoot(window, out, "01-start");
 
-        window.handle_connect_button_click();
+        press(ui->pushButton_Connect);
         waitForSession(window);
         ui->listWidget->setCurrentRow(1);
         ui->radioButton_100->setChecked(true);
@@ -64,12 +73,12 @@ int main(int argc, char *argv[]) {
         ui->lineEdit_voff->setText("-5");
         ui->lineEdit_vc->setText("0");
         ui->lineEdit_vd->setText("0");
-        window.handle_set_button_click();
+        press(ui->pushButton_set);
         waitForSession(window);
         settle(200);
         shoot(window, out, "02-connected-and-set");
 
-        window.handle_play_button_click();
+        press(ui->pushButton_play);
         waitForSession(window);
         emit window.imageView()->click_coor(40, 24);
         settle(2500);
@@ -77,14 +86,14 @@ int main(int argc, char *argv[]) {
         settle(300);
         shoot(window, out, "03-live");
 
-        window.handle_cali_data_click();
+        press(ui->pushButton_cali);
         simulator->instrument()->setIllumination(Illumination::Dark);
         settle(300);
-        window.handle_set_full_off_click();
+        press(ui->pushButton_full_off);
         settle(600);
         simulator->instrument()->setIllumination(Illumination::Flood);
         settle(300);
-        window.handle_set_full_on_click();
+        press(ui->pushButton_full_on);
         settle(600);
         simulator->instrument()->setIllumination(Illumination::Scene);
         settle(2200);
@@ -100,7 +109,7 @@ int main(int argc, char *argv[]) {
         settle(1500);
         shoot(window, out, "05-saved");
 
-        window.handle_play_button_click();
+        press(ui->pushButton_play);
         waitForSession(window);
         settle(200);
     }
