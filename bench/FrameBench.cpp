@@ -80,7 +80,7 @@ void render(benchmark::State &state, bool calibrated, bool recording) {
     ReceiverThread::SaveRun run;
     run.frames = 1000;  // data off: the recording keeps the values but writes no file
     for (auto _ : state) {
-        if (recording && !worker.m_recording.load()) {
+        if (recording && !worker.recorder().recording()) {
             state.PauseTiming();
             worker.startSaveRun(run);
             state.ResumeTiming();
@@ -149,8 +149,8 @@ void calibrationStep(benchmark::State &state) {
     for (auto _ : state) {
         worker.setMax(frame);
         // Start over before the tenth frame: the reduction is measured on its own.
-        if (worker.m_calibFrameCount == CalibrationReducer::framesPerCapture - 1) {
-            worker.m_calibFrameCount = 0;
+        if (worker.calibration().framesTaken() == CalibrationReducer::framesPerCapture - 1) {
+            worker.calibration().abandon();
         }
     }
 }

@@ -2,22 +2,18 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
-#include <filesystem>
-#include <iostream>
 #include <limits>
-#include <system_error>
 #include <utility>
 #include <vector>
 
-#include <QDir>
-#include <QFile>
 #include <QLoggingCategory>
 
 #include "CommandProtocol.h"
 #include "DeviceMonitor.h"
 #include "IntegrationSearch.h"
 #include "LogManager.h"
+#include "ReceiverThread.h"
+#include "RunFolder.h"
 #include "SaveName.h"
 #include "UsbFifoLink.h"
 #include "WireFormat.h"
@@ -45,47 +41,10 @@ int truncatedRange(double range) {
     return static_cast<int>(range);
 }
 
-// Names are joined, never put through arg(): a name holding "%1" stays as typed.
-QString uniqueRunName(const QString &directory, const QString &name) {
-    const QDir dir(directory);
-    if (!dir.exists(name)) {
-        return name;
-    }
-    for (int counter = 1;; ++counter) {
-        const QString candidate = name + QLatin1Char('_') + QString::number(counter);
-        if (!dir.exists(candidate)) {
-            return candidate;
-        }
-    }
-}
-
-SaveResult writeParameterFile(const QString &path, const QString &summary) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
-        qCWarning(lcSession) << "Could not open file for writing:" << path;
-        return SaveFailure{path, file.errorString()};
-    }
-    const QByteArray bytes = summary.toUtf8();
-    SaveResult failure;
-    if (!writeFully(file, bytes.constData(), bytes.size()) || !file.flush()) {
-        failure = SaveFailure{path, file.errorString()};
-    }
-    file.close();
-    if (!failure && file.error() != QFileDevice::NoError) {
-        failure = SaveFailure{path, file.errorString()};
-    }
-    if (failure) {
-        qCWarning(lcSession).noquote() << "File error after attempt to write:" << failure->reason;
-        return failure;
-    }
-    qCDebug(lcSession) << "Data saved to" << path;
-    return std::nullopt;
-}
-
 }  // namespace
 
 InstrumentSession::InstrumentSession(UsbFifoLink *link, QObject *parent)
-    : QObject(parent), m_link(link), m_exchange(this) {
+    : QObject(parent), m_link(link), m_worker(std::make_unique<ReceiverThread>()), m_exchange(this) {
     m_batteryTimer.setInterval(batteryIntervalMs);
     connect(&m_batteryTimer, &QTimer::timeout, this, &InstrumentSession::readBattery);
     setUpWorker();
@@ -95,7 +54,7 @@ InstrumentSession::InstrumentSession(UsbFifoLink *link, QObject *parent)
 
 InstrumentSession::~InstrumentSession() {
     m_exchange.cancel();
-    m_worker.requestShutdown();
+    m_worker->requestShutdown();
     m_workerThread.quit();
     if (!m_workerThread.wait(shutdownBoundMs)) {
         // Destroying a worker that still runs would crash; a read stuck in the driver ends with its timeout.
@@ -109,27 +68,27 @@ InstrumentSession::~InstrumentSession() {
 }
 
 void InstrumentSession::setUpWorker() {
-    m_worker.moveToThread(&m_workerThread);
-    connect(&m_workerThread, &QThread::started, &m_worker, &ReceiverThread::process);
-    connect(&m_worker, &ReceiverThread::sendImagetoMain, this, [this](const QImage &image) {
-        m_worker.acquirePictures();
+    m_worker->moveToThread(&m_workerThread);
+    connect(&m_workerThread, &QThread::started, m_worker.get(), &ReceiverThread::process);
+    connect(m_worker.get(), &ReceiverThread::sendImagetoMain, this, [this](const QImage &image) {
+        m_worker->acquirePictures();
         emit frameReady(image);
     });
-    connect(&m_worker, &ReceiverThread::onCellclicked, this, &InstrumentSession::pixelCurrent);
-    connect(&m_worker, &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
-    connect(&m_worker, &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);
-    connect(&m_worker, &ReceiverThread::saveFailed, this,
+    connect(m_worker.get(), &ReceiverThread::onCellclicked, this, &InstrumentSession::pixelCurrent);
+    connect(m_worker.get(), &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
+    connect(m_worker.get(), &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);
+    connect(m_worker.get(), &ReceiverThread::saveFailed, this,
             [this](const QString &, const QString &file, const QString &reason) {
                 m_workerFailure = SaveFailure{file, reason};
             });
-    connect(&m_worker, &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
-    connect(&m_worker, &ReceiverThread::frameValuesReady, this, [this] {
-        for (const FrameValues &values : m_worker.takeFrameValues()) {
+    connect(m_worker.get(), &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
+    connect(m_worker.get(), &ReceiverThread::frameValuesReady, this, [this] {
+        for (const FrameValues &values : m_worker->takeFrameValues()) {
             emit frameValues(values);
         }
     });
-    connect(&m_worker, &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
-    connect(&m_worker, &ReceiverThread::savemessage, this, [this](int frames) {
+    connect(m_worker.get(), &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
+    connect(m_worker.get(), &ReceiverThread::savemessage, this, [this](int frames) {
         if (m_runFrames >= 1 && !m_runFailed) {
             emit saveProgress(frames, m_runFrames);
         }
@@ -155,6 +114,9 @@ void InstrumentSession::finishOperation() {
         m_operationRunning = true;
         next();
     }
+    if (isIdle()) {
+        emit idle();
+    }
 }
 
 // ---- Discovery -------------------------------------------------------------------------------------------------
@@ -176,15 +138,14 @@ void InstrumentSession::discoveryTick(QTimer *timer, int *ticks) {
     };
     // A failing driver may leave the count unwritten, so it must not start out as "no devices".
     std::uint32_t count = std::numeric_limits<std::uint32_t>::max();
-    m_lastStatus = m_link->createDeviceInfoList(&count);
-    if (m_lastStatus != ft::Ok || count == 0) {
+    const ft::Status listed = m_link->createDeviceInfoList(&count);
+    if (listed != ft::Ok || count == 0) {
         emit discoveryFailed(count == 0 ? DiscoveryFailure::NoDevices : DiscoveryFailure::ListFailed);
         endRun();
         return;
     }
     std::vector<DeviceInfo> devices;
-    m_lastStatus = m_link->getDeviceInfoList(devices, &count);
-    if (m_lastStatus != ft::Ok) {
+    if (m_link->getDeviceInfoList(devices, &count) != ft::Ok) {
         emit discoveryFailed(DiscoveryFailure::InfoFailed);
         endRun();
         return;
@@ -220,19 +181,17 @@ void InstrumentSession::connectNow() {
         return;
     }
     ft::Handle handle = nullptr;
-    m_lastStatus = m_link->openEx(m_serial, ft::OpenBySerialNumber, &handle);
-    if (m_lastStatus != ft::Ok) {
+    if (m_link->openEx(m_serial, ft::OpenBySerialNumber, &handle) != ft::Ok) {
         emit connectFinished(ConnectOutcome::NotFound);
         finishOperation();
         return;
     }
     m_handle = handle;
     configureLink();
-    m_lastStatus = LinkExchange::writeFrame(*m_link, m_handle, CommandProtocol::handshake);
+    LinkExchange::writeFrame(*m_link, m_handle, CommandProtocol::handshake);
     m_exchange.awaitAcknowledgement(
         *m_link, m_handle, CommandProtocol::handshakeAck, CommandProtocol::handshakeBufferSize,
         CommandProtocol::handshakeWaitMs, [this](bool acknowledged) {
-            m_lastStatus = m_exchange.lastStatus();
             if (!acknowledged) {
                 closeLink(std::chrono::milliseconds(0));
                 emit connectFinished(ConnectOutcome::HandshakeFailed);
@@ -240,7 +199,7 @@ void InstrumentSession::connectNow() {
                 return;
             }
             LogManager::logBytes(CommandProtocol::handshakeAck.data(), CommandProtocol::handshakeAck.size());
-            m_worker.attachLink(m_link, m_handle);
+            m_worker->attachLink(m_link, m_handle);
             m_connected = true;
             emit connectFinished(ConnectOutcome::Connected);
             finishOperation();
@@ -264,7 +223,6 @@ void InstrumentSession::configureLink() {
         if (status != ft::Ok) {
             qCWarning(lcSession) << "Link configuration step" << step << "failed with status" << status;
         }
-        m_lastStatus = status;
     }
 }
 
@@ -281,10 +239,10 @@ void InstrumentSession::closeLink(std::chrono::milliseconds grace) {
     m_exchange.cancel();
     // The worker may still be polling (a frame in flight after a stop, or a device that went away):
     // it leaves its streaming loop before the handle is released.
-    m_worker.leaveStreaming(grace);
-    m_lastStatus = m_link->close(m_handle);
+    m_worker->leaveStreaming(grace);
+    m_link->close(m_handle);
     m_handle = nullptr;
-    m_worker.attachLink(m_link, nullptr);
+    m_worker->attachLink(m_link, nullptr);
 }
 
 void InstrumentSession::endConnection(DisconnectReason reason) {
@@ -303,9 +261,8 @@ void InstrumentSession::readBattery() {
             finishOperation();
             return;
         }
-        m_worker.leaveStreaming(streamingGrace);
+        m_worker->leaveStreaming(streamingGrace);
         m_exchange.queryBattery(*m_link, m_handle, [this](std::optional<int> code) {
-            m_lastStatus = m_exchange.lastStatus();
             if (code) {
                 emit batteryRead(*code);
             }
@@ -365,15 +322,15 @@ void InstrumentSession::startCaptureNow() {
     m_batteryTimer.stop();
     m_capturing = true;
     emit captureStarted();
-    m_worker.resume();
+    m_worker->resume();
     LinkExchange::writeFrame(*m_link, m_handle, CommandProtocol::start);
     // The instrument needs a moment after the start command before it takes the first request.
     QTimer::singleShot(CommandProtocol::startToRequestMs, this, [this, handle = m_handle] {
         if (m_capturing && m_handle == handle) {
             LinkExchange::writeFrame(*m_link, handle, CommandProtocol::frameRequest);
             std::uint32_t rx = 0, tx = 0, event = 0;
-            m_lastStatus = m_link->getStatus(handle, &rx, &tx, &event);
-            m_worker.beginStreaming();
+            m_link->getStatus(handle, &rx, &tx, &event);
+            m_worker->beginStreaming();
         }
         finishOperation();
     });
@@ -390,7 +347,7 @@ void InstrumentSession::stopCapture() {
 
 void InstrumentSession::stopCaptureNow() {
     if (m_workerThread.isRunning()) {
-        m_worker.pauseAfterFrame();
+        m_worker->pauseAfterFrame();
     }
     LogManager::logMessage("Stop Capture data.");
     m_batteryTimer.start();
@@ -399,21 +356,21 @@ void InstrumentSession::stopCaptureNow() {
 }
 
 void InstrumentSession::setCalibrationOn(bool on) {
-    m_worker.setCalibrationOn(on);
+    m_worker->setCalibrationOn(on);
     LogManager::logMessage(on ? "Open calibration." : "Close Calibration.");
     m_calibrationOn = on;
 }
 
 void InstrumentSession::requestFullOn() {
-    m_worker.requestFullOn();
+    m_worker->requestFullOn();
 }
 
 void InstrumentSession::requestFullOff() {
-    m_worker.requestFullOff();
+    m_worker->requestFullOff();
 }
 
 void InstrumentSession::selectPixel(int x, int y) {
-    m_worker.selectPixel(y * wire::imageSide + x);
+    m_worker->selectPixel(y * wire::imageSide + x);
 }
 
 // ---- Range and bias setting ----------------------------------------------------------------------------------------
@@ -433,9 +390,9 @@ void InstrumentSession::applySettingNow(const Setting &setting) {
         m_integrationCount = choice->integrationCount;
         m_gearCode = choice->gearCode;
     } else {
-        std::cout << "No suitable integration time found within the specified range." << std::endl;
+        LogManager::consoleLine("No suitable integration time found within the specified range.");
     }
-    m_worker.setCurrentRange(truncatedRange(setting.rangeNa));
+    m_worker->setCurrentRange(truncatedRange(setting.rangeNa));
 
     CommandProtocol::Parameters parameters;
     parameters.integrationCount = static_cast<std::uint32_t>(m_integrationCount);
@@ -445,23 +402,22 @@ void InstrumentSession::applySettingNow(const Setting &setting) {
     parameters.vbias1Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(setting.vbias1));
     parameters.vbias2Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(setting.vbias2));
     m_settingsSummary = settingsSummary(setting.rangeNa, setting.vbias1, setting.vbias2, setting.von, setting.voff);
-    m_worker.setVideoFps(IntegrationSearch::estimatedFrameRate(setting.rangeNa));
+    m_worker->setVideoFps(IntegrationSearch::estimatedFrameRate(setting.rangeNa));
     parameters.positive = setting.positive;
-    m_worker.setPolarity(parameters.positive);
+    m_worker->setPolarity(parameters.positive);
     m_settingsSummary +=
         parameters.positive ? QStringLiteral("Model: positive \n") : QStringLiteral("Model: negative \n");
 
     const CommandProtocol::ParameterCommand command = CommandProtocol::parameterCommand(parameters);
     LogManager::logBytes(command.data(), command.size());
-    m_worker.leaveStreaming(streamingGrace);
-    m_lastStatus = LinkExchange::writeFrame(*m_link, m_handle, command);
+    m_worker->leaveStreaming(streamingGrace);
+    LinkExchange::writeFrame(*m_link, m_handle, command);
     m_exchange.awaitAcknowledgement(*m_link, m_handle, CommandProtocol::parameterAck,
                                     CommandProtocol::parameterBufferSize, CommandProtocol::parameterWaitMs,
                                     [this](bool acknowledged) {
-                                        m_lastStatus = m_exchange.lastStatus();
                                         if (acknowledged) {
-                                            m_worker.setIntegration(m_integrationCount * IntegrationSearch::tickNs,
-                                                                    IntegrationSearch::capacitanceOfGear(m_gearCode));
+                                            m_worker->setIntegration(m_integrationCount * IntegrationSearch::tickNs,
+                                                                     IntegrationSearch::capacitanceOfGear(m_gearCode));
                                         }
                                         emit settingFinished(acknowledged);
                                         finishOperation();
@@ -470,6 +426,22 @@ void InstrumentSession::applySettingNow(const Setting &setting) {
 
 // ---- Saving
 // ----------------------------------------------------------------------------------------------------------
+
+bool InstrumentSession::saveInProgress() const {
+    return m_worker->saveInProgress();
+}
+
+void InstrumentSession::setFrameValuesWanted(bool wanted) {
+    m_worker->setFrameValuesWanted(wanted);
+}
+
+std::vector<double> InstrumentSession::fullOnReference() const {
+    return m_worker->fullOnReference();
+}
+
+std::vector<double> InstrumentSession::fullOffReference() const {
+    return m_worker->fullOffReference();
+}
 
 InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &request) {
     if (!m_capturing) {
@@ -483,7 +455,7 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
         return SaveRefusal::TooFewFrames;
     }
     // A new run in the middle of one would mix the two runs' frames and files.
-    if (m_worker.saveInProgress()) {
+    if (m_worker->saveInProgress()) {
         return SaveRefusal::SaveRunning;
     }
     // Without a directory every path would start at the file system's root.
@@ -504,14 +476,8 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     m_runFrames = request.frames;
 
     const QString directory = request.directory;
-    const QString runName = uniqueRunName(directory, request.name);
-    const QString runDirectory = directory + QLatin1Char('/') + runName;
-    SaveResult failure = ensureDirectory(runDirectory);
-    if (!failure) {
-        failure = writeParameterFile(
-            runDirectory + QLatin1Char('/') + runName + QStringLiteral("_SetParameterData.txt"), m_settingsSummary);
-    }
-    if (failure) {
+    const QString runName = RunFolder::uniqueName(directory, request.name);
+    if (const SaveResult failure = RunFolder(directory, runName).create(m_settingsSummary)) {
         // Nothing of the run could be kept: it ends here, and the next save may start at once.
         failRun(*failure);
         emit saveFinished(false);
@@ -527,7 +493,7 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     run.data = request.data;
     run.pictures = request.pictures;
     run.video = request.video;
-    m_worker.startSaveRun(run);
+    m_worker->startSaveRun(run);
     return SaveRefusal::None;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include "FrameValues.h"
 #include "FtTypes.h"
 #include "LinkExchange.h"
-#include "ReceiverThread.h"
 #include "SaveFailure.h"
 #include "UsbFifoLink.h"
 
 class DeviceMonitor;
+class ReceiverThread;
 class UsbFifoLink;
 
 // Everything the program does to the instrument: discovery, connection and handshake, the battery, the
@@ -96,14 +98,14 @@ public:
     // Starts a save run, or says why not. The run's files go into a new folder under the directory. A run
     // that starts ends with saveFinished, after saveFailed if any of its files could not be written.
     SaveRefusal startSave(const SaveRequest &request);
-    bool saveInProgress() const { return m_worker.saveInProgress(); }
+    bool saveInProgress() const;
     // The folder name (unique within the directory) of the last run startSave began.
     const QString &runName() const { return m_runName; }
     // While on, frameValues reports every frame's currents and gray levels (recorded ones with their stamp).
-    void setFrameValuesWanted(bool wanted) { m_worker.setFrameValuesWanted(wanted); }
+    void setFrameValuesWanted(bool wanted);
     // The calibration references as they stand now (what a run's reference CSV files would hold).
-    std::vector<double> fullOnReference() const { return m_worker.fullOnReference(); }
-    std::vector<double> fullOffReference() const { return m_worker.fullOffReference(); }
+    std::vector<double> fullOnReference() const;
+    std::vector<double> fullOffReference() const;
 
     // A USB device arrived or went away (the platform's notification or the link's own).
     void handleDeviceChange();
@@ -111,7 +113,7 @@ public:
     bool isConnected() const { return m_connected; }
     bool isCapturing() const { return m_capturing; }
     bool isCalibrationOn() const { return m_calibrationOn; }
-    // Whether no operation is running or waiting.
+    // Whether no operation is running or waiting; idle() reports each time the last one ends.
     bool isIdle() const { return !m_operationRunning && m_operations.empty(); }
     // The text of the range, voltages and polarity written into every run's parameter file.
     const QString &settingsSummary() const { return m_settingsSummary; }
@@ -120,11 +122,11 @@ public:
                                    const QString &voff);
     std::int32_t integrationCount() const { return m_integrationCount; }
     std::int32_t gearCode() const { return m_gearCode; }
-    // The worker, for reading its state in tests and benchmarks.
-    ReceiverThread &worker() { return m_worker; }
     UsbFifoLink *link() const { return m_link; }
 
 signals:
+    // The last operation asked for has ended and none waits.
+    void idle();
     void discoveryStarted();
     void devicesListed(const QStringList &serials);
     // The same list with each device's description and whether some program has it open; just before
@@ -155,6 +157,8 @@ signals:
     void frameValues(const FrameValues &values);
 
 private:
+    // Tests and benchmarks read the worker's state through this (tests/support); views cannot.
+    friend class InstrumentSessionProbe;
     using Operation = std::function<void()>;
     // Runs `operation` now, or after those asked for earlier; it calls finishOperation() when done.
     void enqueue(Operation operation);
@@ -176,8 +180,8 @@ private:
 
     UsbFifoLink *m_link = nullptr;
     ft::Handle m_handle = nullptr;
-    ft::Status m_lastStatus = ft::Ok;
-    ReceiverThread m_worker;
+    // On the heap, so the views that include this header never compile the worker's (and OpenCV's) headers.
+    std::unique_ptr<ReceiverThread> m_worker;
     QThread m_workerThread;
     LinkExchange m_exchange;
     QTimer m_batteryTimer;

@@ -4,16 +4,13 @@
 #include <optional>
 #include <thread>
 
-#include <QDateTime>
 #include <QLoggingCategory>
 #include <QThread>
 
 #include "AppSettings.h"
-#include "CalibrationReducer.h"
 #include "CommandProtocol.h"
-#include "CsvExport.h"
-#include "ParallelPixelLoop.h"
 #include "RecordAssembler.h"
+#include "StoredConversion.h"
 #include "UsbFifoLink.h"
 #include "WireFormat.h"
 #include "WorkerLog.h"
@@ -22,8 +19,10 @@ namespace {
 
 constexpr std::size_t kFrameBytes = wire::frameBytes;
 constexpr int kImageSide = wire::imageSide;
+constexpr int kPixels = wire::pixelCount;
+constexpr int kRecordLength = static_cast<int>(wire::recordLength);
 
-// Failed status calls and reads (counted across frames) after which the window hears of it.
+// Failed status calls and reads (counted across frames) after which the session hears of it.
 constexpr int kReadFailureLimit = 10;
 constexpr unsigned long kFailedReadPauseMs = 100;
 // Longest sleep between two status calls while a record is awaited. The link wakes the loop when bytes
@@ -35,11 +34,7 @@ constexpr auto kFailedWaitPause = std::chrono::milliseconds(1);
 // A record whose header is in but whose frame is not is waited for this long, the read timeout the link
 // is configured with, before it is given up.
 constexpr auto kIncompleteRecordWait = std::chrono::milliseconds(2000);
-// While resumed but not yet told to capture, the loop waits for the start; the session always wakes it,
-// this only bounds the wait for a flag written without the wake.
-constexpr auto kCaptureStartRecheck = std::chrono::milliseconds(50);
 
-const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 const QString kReadFailureText = QStringLiteral("Failed to get device status");
 
 }  // namespace
@@ -50,52 +45,51 @@ struct ReceiverThread::LoopState {
     std::vector<unsigned char> readBuffer;
     RecordAssembler record;    // the bytes received since the last cut
     std::uint32_t queued = 0;  // written only by the status call
-    int failures = 0;          // failed status calls and reads since the loop last left the pause gate
+    int failures = 0;          // failed status calls and reads since the loop last entered its read loop
     // Since when a record's header is in without its whole frame.
     std::optional<std::chrono::steady_clock::time_point> incompleteSince;
 };
 
 ReceiverThread::ReceiverThread()
     : QObject(nullptr),
-      m_settings(QString::fromLatin1(AppSettings::organisation), QString::fromLatin1(AppSettings::application)) {
-    m_fullOffRef.assign(m_pixelCount, 0.0);
-    // The full-on reference starts at the default range, before the stored range is known.
-    m_fullOnRef.assign(m_pixelCount, static_cast<double>(m_currentRange.load()));
-    m_fullOffSnapshot.assign(m_pixelCount, 0.0);
-    m_fullOnSnapshot.assign(m_pixelCount, 0.0);
-    const std::size_t sampleCells = static_cast<std::size_t>(CalibrationReducer::framesPerCapture) * m_pixelCount;
-    m_fullOnSamples.assign(sampleCells, 0.0);
-    m_fullOffSamples.assign(sampleCells, 0.0);
+      m_settings(QString::fromLatin1(AppSettings::organisation), QString::fromLatin1(AppSettings::application)),
+      // The full-on reference starts at the default range, before the stored range is known.
+      m_calibration(static_cast<double>(m_currentRange.load())),
+      m_recorder(m_calibration,
+                 RunRecorder::Reports{
+                     [this](int frames) { emit savemessage(frames); },
+                     [this](int run, const std::optional<SaveWriter::Failure> &failure) { reportRunEnd(run, failure); },
+                 }) {
+    m_fullOffSnapshot.assign(kPixels, 0.0);
+    m_fullOnSnapshot.assign(kPixels, 0.0);
     loadSettings();
 }
 
 ReceiverThread::~ReceiverThread() {
     // Files still being written are completed first; the writer reports through this object.
-    m_writer.stop();
+    m_recorder.stopWriter();
     // The owner has joined the worker's thread (QThread::wait) before this runs, but through Qt's own lock,
-    // which the thread sanitizer cannot see. The loop's last step releases this mutex, so taking it here
-    // shows that everything the loop did comes before the members are destroyed.
-    std::unique_lock lock(m_mutex);
+    // which the thread sanitizer cannot see. The loop's last step releases the control's lock, so taking it
+    // here shows that everything the loop did comes before the members are destroyed.
+    m_control.synchronise();
     storeSettings();
 }
 
 void ReceiverThread::loadSettings() {
-    m_settings.beginGroup(QString::fromLatin1(AppSettings::group));
-    m_integralTime = m_settings.value(QLatin1String(AppSettings::keys::integralTime), 0).toDouble();
-    m_integralCurrent = m_settings.value(QLatin1String(AppSettings::keys::integralCurrent), 0).toDouble();
-    m_currentMode = m_settings.value(QLatin1String(AppSettings::keys::currentMode), 0).toBool();
-    m_currentRange = m_settings.value(QLatin1String(AppSettings::keys::currentRange), 0).toInt();
-    m_settings.endGroup();
+    const StoredConversion::Values values = StoredConversion::load(m_settings);
+    m_integralTime = values.integrationTimeNs;
+    m_integralCurrent = values.capacitancePf;
+    m_currentMode = values.positive;
+    m_currentRange = values.rangeNa;
 }
 
 void ReceiverThread::storeSettings() {
-    m_settings.beginGroup(QString::fromLatin1(AppSettings::group));
-    m_settings.setValue(QLatin1String(AppSettings::keys::integralTime), m_integralTime.load());
-    m_settings.setValue(QLatin1String(AppSettings::keys::integralCurrent), m_integralCurrent.load());
-    m_settings.setValue(QLatin1String(AppSettings::keys::currentMode), m_currentMode.load());
-    m_settings.setValue(QLatin1String(AppSettings::keys::currentRange), m_currentRange.load());
-    m_settings.endGroup();
-    m_settings.sync();
+    StoredConversion::Values values;
+    values.integrationTimeNs = m_integralTime.load();
+    values.capacitancePf = m_integralCurrent.load();
+    values.positive = m_currentMode.load();
+    values.rangeNa = m_currentRange.load();
+    StoredConversion::store(m_settings, values);
 }
 
 // --- Pixel conversion and rendering -------------------------------------------------------------------------
@@ -118,17 +112,11 @@ double ReceiverThread::codeToCurrent(int code) const {
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    QImage image = renderAndRecord(frame, m_recording.load(), m_recording.load(), conversionTable(conversion()));
+    const bool recording = m_recorder.recording();
+    QImage image = renderAndRecord(frame, recording, recording, conversionTable(conversion()));
     // Driven on its own (no loop, so no media step): a run ends with its recording.
-    finishRunIfDone();
+    m_recorder.finishRunIfDone();
     return image;
-}
-
-void ReceiverThread::takeReferenceSnapshot() {
-    std::unique_lock lock(m_mutex);
-    // Same sizes every time, so the copies reuse the snapshot's storage.
-    m_fullOnSnapshot.assign(m_fullOnRef.begin(), m_fullOnRef.end());
-    m_fullOffSnapshot.assign(m_fullOffRef.begin(), m_fullOffRef.end());
 }
 
 QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, bool recording, bool collect,
@@ -141,12 +129,12 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
     }
     const bool calibrated = m_calibrationOn.load();
     if (calibrated) {
-        takeReferenceSnapshot();
+        m_calibration.copyReferences(m_fullOnSnapshot, m_fullOffSnapshot);
     }
     m_frameCurrents.clear();
     m_frameGrays.clear();
-    m_frameCurrents.reserve(m_pixelCount);
-    m_frameGrays.reserve(m_pixelCount);
+    m_frameCurrents.reserve(kPixels);
+    m_frameGrays.reserve(kPixels);
 
     const unsigned char *codes = frame.data();
     for (int row = 0; row < kImageSide; ++row) {
@@ -179,205 +167,46 @@ QImage ReceiverThread::renderAndRecord(const std::vector<unsigned char> &frame, 
         }
     }
     if (recording) {
-        completeRecording();
+        m_recorder.record(m_frameCurrents, m_frameGrays);
     }
     return image;
-}
-
-void ReceiverThread::completeRecording() {
-    if (++m_recordedCount == 1) {
-        beginRun();
-    }
-    emit savemessage(m_recordedCount);
-    m_recordedCurrents.push_back(m_frameCurrents);
-    m_recordedGrays.push_back(m_frameGrays);
-    if (m_recordedCount < m_saveFrames.load()) {
-        return;
-    }
-    if (m_saveData.load()) {
-        writeCsvFiles();
-    }
-    emit savemessage(m_recordedCount);
-    m_recordedCount = 0;
-    m_stampCount = 0;
-    m_timestamps.clear();
-    m_recording = false;
-}
-
-void ReceiverThread::beginRun() {
-    m_activeRunId = m_saveRunId.load();
-    m_runOpen = true;
-    m_writer.beginRun();
-}
-
-void ReceiverThread::finishRunIfDone() {
-    // The run ends once both its recording and its media run are over (they normally end on the same frame,
-    // so this runs after the frame's media step).
-    if (!m_runOpen.load() || m_recordedCount != 0 || m_mediaFrames != 0) {
-        return;
-    }
-    m_writer.endRun([this, run = m_activeRunId](const std::optional<SaveWriter::Failure> &failure) {
-        if (failure) {
-            qCWarning(lcReceiver).noquote() << failure->text << failure->failure.file << failure->failure.reason;
-            emit saveFailed(failure->text, failure->failure.file, failure->failure.reason);
-        }
-        emit saveFinished(run, !failure);
-    });
-    // Lowered only now: once the window sees the run over (and the writer idle) it may publish the next one.
-    m_runOpen = false;
 }
 
 // --- Calibration --------------------------------------------------------------------------------------------
 
 void ReceiverThread::setMax(const std::vector<unsigned char> &frame) {
-    captureStep(frame, conversionTable(conversion()), m_fullOnSamples, m_fullOnRef);
+    if (frame.size() >= kFrameBytes) {
+        m_calibration.step(CalibrationCapture::Kind::FullOn, frame.data(), conversionTable(conversion()));
+    }
 }
 
 void ReceiverThread::setMin(const std::vector<unsigned char> &frame) {
-    captureStep(frame, conversionTable(conversion()), m_fullOffSamples, m_fullOffRef);
-}
-
-void ReceiverThread::captureStep(const std::vector<unsigned char> &frame, const ConversionTable &table,
-                                 std::vector<double> &samples, std::vector<double> &reference) {
-    if (frame.size() < kFrameBytes) {
-        return;
+    if (frame.size() >= kFrameBytes) {
+        m_calibration.step(CalibrationCapture::Kind::FullOff, frame.data(), conversionTable(conversion()));
     }
-    const unsigned char *codes = frame.data();
-    double *slot = samples.data() + static_cast<std::size_t>(m_calibFrameCount) * m_pixelCount;
-    // Each pixel's cell is written by exactly one stripe, so the stripes need no lock; the table is only
-    // read while they run.
-    ParallelPixelLoop::run(m_pixelCount, [&](int begin, int end) {
-        for (int pixel = begin; pixel < end; ++pixel) {
-            slot[pixel] = table.current(PixelConversion::codeAt(codes, pixel));
-        }
-    });
+}
 
-    if (++m_calibFrameCount < CalibrationReducer::framesPerCapture) {
-        return;
+void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table) {
+    switch (m_calibration.advance(frame.data(), table)) {
+        case CalibrationCapture::Kind::FullOn:
+            emit setMaxSuccess();
+            break;
+        case CalibrationCapture::Kind::FullOff:
+            emit setMinSuccess();
+            break;
+        case CalibrationCapture::Kind::None:
+            break;
     }
-    m_calibFrameCount = 0;
-    std::vector<double> reduced;
-    CalibrationReducer::reduce(samples, m_pixelCount, reduced);
-    std::unique_lock lock(m_mutex);
-    reference.swap(reduced);
 }
 
-void ReceiverThread::fillFullOnReference(double value) {
-    std::unique_lock lock(m_mutex);
-    std::fill(m_fullOnRef.begin(), m_fullOnRef.end(), value);
-}
+// --- Save runs ----------------------------------------------------------------------------------------------
 
-std::vector<double> ReceiverThread::fullOnReference() const {
-    std::unique_lock lock(m_mutex);
-    return m_fullOnRef;
-}
-
-std::vector<double> ReceiverThread::fullOffReference() const {
-    std::unique_lock lock(m_mutex);
-    return m_fullOffRef;
-}
-
-// --- Data export --------------------------------------------------------------------------------------------
-
-void ReceiverThread::writeCsvFiles() {
-    SaveWriter::Data data;
-    data.basePath = m_savePath + QLatin1Char('/') + m_saveName + QLatin1Char('/') + m_saveName;
-    {
-        std::unique_lock lock(m_mutex);
-        data.fullOff = m_fullOffRef;
-        data.fullOn = m_fullOnRef;
+void ReceiverThread::reportRunEnd(int run, const std::optional<SaveWriter::Failure> &failure) {
+    if (failure) {
+        qCWarning(lcReceiver).noquote() << failure->text << failure->failure.file << failure->failure.reason;
+        emit saveFailed(failure->text, failure->failure.file, failure->failure.reason);
     }
-    // Moved, so a recording never holds more than its two lists of frames.
-    data.currents = std::move(m_recordedCurrents);
-    data.grays = std::move(m_recordedGrays);
-    data.timestamps = m_timestamps;
-    m_recordedCurrents.clear();
-    m_recordedGrays.clear();
-    m_writer.saveData(std::move(data));
-    // The data request holds for one run only.
-    m_saveData = false;
-}
-
-SaveResult ReceiverThread::writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
-                                          const QStringList &timestamps) {
-    return CsvExport::writeFrames(path, frames, timestamps);
-}
-
-SaveResult ReceiverThread::writeReferenceCsv(const QString &path, const std::vector<double> &reference) {
-    return CsvExport::writeReference(path, reference);
-}
-
-bool ReceiverThread::saveInProgress() const {
-    return m_recording.load() || m_saveData.load() || m_savePicture.load() || m_saveVideo.load() || m_runOpen.load() ||
-           m_writer.busy();
-}
-
-// --- The acquisition loop -----------------------------------------------------------------------------------
-
-void ReceiverThread::process() {
-    LoopState state;
-    state.frame.assign(m_bufferSize, 0);
-    state.readBuffer.assign(m_bufferSize, 0);
-
-    // The run's files are written beside the loop, never in it.
-    m_writer.start();
-    while (!m_stopped.load()) {
-        waitWhilePaused();
-        state.failures = 0;
-        state.incompleteSince.reset();
-        if (enterStreaming()) {
-            streamFrames(state);
-            exitStreaming();
-        } else if (!m_stopped.load()) {
-            // Resumed but not (yet) told to capture: the start writes its commands before it sets the flag.
-            waitForCaptureStart();
-        }
-    }
-    m_writer.stop();
-    qCDebug(lcReceiver) << "Finished";
-    emit finished();
-    // The loop's last step: the destructor takes the mutex after this release (see there).
-    std::unique_lock lastStep(m_mutex);
-}
-
-void ReceiverThread::waitWhilePaused() {
-    std::unique_lock lock(m_mutex);
-    m_pauseCondition.wait(lock, [this] { return !m_paused; });
-}
-
-void ReceiverThread::waitForCaptureStart() {
-    std::unique_lock lock(m_mutex);
-    m_pauseCondition.wait_for(lock, kCaptureStartRecheck,
-                              [this] { return m_paused || m_stopped.load() || m_capturing.load(); });
-}
-
-bool ReceiverThread::enterStreaming() {
-    std::unique_lock lock(m_mutex);
-    // A pause that came in after the gate wins: leaveStreaming must never see the loop start streaming later.
-    if (m_paused || !m_capturing.load()) {
-        return false;
-    }
-    m_streaming = true;
-    return true;
-}
-
-void ReceiverThread::exitStreaming() {
-    std::unique_lock lock(m_mutex);
-    m_streaming = false;
-    m_streamingCondition.notify_all();
-}
-
-void ReceiverThread::resume() {
-    std::unique_lock lock(m_mutex);
-    m_paused = false;
-    m_pauseCondition.notify_all();
-}
-
-void ReceiverThread::pauseAfterFrame() {
-    m_stopAfterFrame = true;
-    std::unique_lock lock(m_mutex);
-    m_paused = true;
-    m_pauseCondition.notify_all();
+    emit saveFinished(run, !failure);
 }
 
 std::vector<FrameValues> ReceiverThread::takeFrameValues() {
@@ -387,17 +216,21 @@ std::vector<FrameValues> ReceiverThread::takeFrameValues() {
     return taken;
 }
 
+void ReceiverThread::forwardValues(FrameValues values) {
+    values.currents = m_frameCurrents;
+    values.grays = m_frameGrays;
+    {
+        std::lock_guard lock(m_valuesMutex);
+        m_pendingValues.push_back(std::move(values));
+    }
+    emit frameValuesReady();
+}
+
+// --- What the session sets ----------------------------------------------------------------------------------
+
 void ReceiverThread::attachLink(UsbFifoLink *link, ft::Handle handle) {
     m_link = link;
     m_handle = handle;
-}
-
-void ReceiverThread::beginStreaming() {
-    m_stopAfterFrame = false;
-    m_capturing = true;
-    // Taken after the write, so a loop between its check of the flag and its wait cannot miss the wake.
-    std::unique_lock lock(m_mutex);
-    m_pauseCondition.notify_all();
 }
 
 void ReceiverThread::setIntegration(double integrationTimeNs, double capacitancePf) {
@@ -407,47 +240,29 @@ void ReceiverThread::setIntegration(double integrationTimeNs, double capacitance
 
 void ReceiverThread::setCurrentRange(int rangeNa) {
     m_currentRange = rangeNa;
-    fillFullOnReference(static_cast<double>(rangeNa));
+    m_calibration.fillFullOn(static_cast<double>(rangeNa));
 }
 
-void ReceiverThread::startSaveRun(const SaveRun &run) {
-    m_recordedCurrents.clear();
-    m_recordedGrays.clear();
-    m_saveFrames = run.frames;
-    m_savePath = run.directory;
-    m_saveName = run.name;
-    m_saveRunId = run.id;
-    // The media flags go up before the recording flag: a media run starts only on a frame that records.
-    m_saveData = run.data;
-    m_savePicture = run.pictures;
-    m_saveVideo = run.video;
-    m_recording = true;
-}
+// --- The acquisition loop -----------------------------------------------------------------------------------
 
-void ReceiverThread::requestShutdown() {
-    m_stopAfterFrame = true;
-    {
-        std::unique_lock lock(m_mutex);
-        m_paused = true;
-        m_stopped = true;
-        m_capturing = false;
-    }
-    resume();
-}
+void ReceiverThread::process() {
+    LoopState state;
+    state.frame.assign(kRecordLength, 0);
+    state.readBuffer.assign(kRecordLength, 0);
 
-void ReceiverThread::leaveStreaming(std::chrono::milliseconds grace) {
-    std::unique_lock lock(m_mutex);
-    m_paused = true;
-    m_pauseCondition.notify_all();
-    if (!m_streaming) {
-        return;
+    // The run's files are written beside the loop, never in it.
+    m_recorder.startWriter();
+    while (m_control.waitForStreaming() != LoopControl::Phase::ShuttingDown) {
+        state.failures = 0;
+        state.incompleteSince.reset();
+        streamFrames(state);
+        m_control.leaveReadLoop();
     }
-    if (m_streamingCondition.wait_for(lock, grace, [this] { return !m_streaming; })) {
-        return;
-    }
-    // The frame in progress did not complete in time: cut the read loop short after its current pass.
-    m_capturing = false;
-    m_streamingCondition.wait(lock, [this] { return !m_streaming; });
+    m_recorder.stopWriter();
+    qCDebug(lcReceiver) << "Finished";
+    emit finished();
+    // The loop's last step: the destructor synchronises after it (see there).
+    m_control.synchronise();
 }
 
 void ReceiverThread::streamFrames(LoopState &state) {
@@ -467,12 +282,11 @@ void ReceiverThread::streamFrames(LoopState &state) {
         } else if (pass == PassResult::Idle) {
             awaitBytes(state);
         }
-        if (!m_capturing.load()) {
+        if (!m_control.keepsReading()) {
             return;
         }
     }
 }
-
 ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     UsbFifoLink *link = m_link.load();
     if (link == nullptr) {
@@ -492,7 +306,7 @@ ReceiverThread::PassResult ReceiverThread::readPass(LoopState &state) {
     // Everything queued is read before the cut, in pieces no larger than the read buffer. Stopping at one
     // buffer would leave stray bytes ahead of a record in the queue, and every later cut would then miss
     // its record by the same offset.
-    const auto bufferSize = static_cast<std::uint32_t>(m_bufferSize);
+    const auto bufferSize = static_cast<std::uint32_t>(kRecordLength);
     std::uint32_t remaining = state.queued;
     while (remaining > 0) {
         const std::uint32_t asked = std::min(remaining, bufferSize);
@@ -558,8 +372,8 @@ void ReceiverThread::handleRecord(LoopState &state) {
 
 void ReceiverThread::processFrame(LoopState &state) {
     // One read of the recording flag per frame: the timestamp and the recorded values belong together.
-    const bool recording = m_recording.load();
-    stampFrame(recording);
+    const bool recording = m_recorder.recording();
+    m_recorder.stamp(recording);
     // One look at the four conversion settings per frame: every step of the frame uses the same table.
     const ConversionTable &table = conversionTable(conversion());
     reportSelectedPixel(state.frame, table);
@@ -569,104 +383,35 @@ void ReceiverThread::processFrame(LoopState &state) {
     if (forward && recording) {
         // Taken before rendering: the last recorded frame of a run ends the run and empties the stamps.
         values.recorded = true;
-        values.sequence = m_recordedCount + 1;
-        values.time = m_recordedCount < m_timestamps.size() ? m_timestamps.at(m_recordedCount) : QString();
+        values.sequence = m_recorder.recordedCount() + 1;
+        values.time = m_recorder.stampOf(m_recorder.recordedCount());
     }
     const QImage image = renderAndRecord(state.frame, recording, recording || forward, table);
     if (forward) {
-        values.currents = m_frameCurrents;
-        values.grays = m_frameGrays;
-        {
-            std::lock_guard lock(m_valuesMutex);
-            m_pendingValues.push_back(std::move(values));
-        }
-        emit frameValuesReady();
+        forwardValues(std::move(values));
     }
     // Published before the signal: a receiver that calls acquirePictures() sees every pixel written above.
     m_picturesSent.fetch_add(1, std::memory_order_release);
     emit sendImagetoMain(image);
-    saveMedia(image, recording);
-}
-
-void ReceiverThread::stampFrame(bool recording) {
-    if (recording && m_stampCount < m_saveFrames.load()) {
-        m_timestamps.append(QDateTime::currentDateTime().toString(kTimestampFormat));
-        ++m_stampCount;
-    }
+    m_recorder.saveMedia(image, recording, m_videoFps.load());
 }
 
 void ReceiverThread::reportSelectedPixel(const std::vector<unsigned char> &frame, const ConversionTable &table) {
     const int index = m_selectedIndex.load();
-    if (index >= 0 && index < m_pixelCount) {
+    if (index >= 0 && index < kPixels) {
         emit onCellclicked(table.current(PixelConversion::codeAt(frame.data(), index)));
     }
-}
-
-void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table) {
-    // The two kinds share the sample counter, so one capture runs to its tenth frame before the other starts.
-    if (m_activeCapture == CaptureKind::None) {
-        if (m_fullOnRequested.load()) {
-            m_activeCapture = CaptureKind::FullOn;
-        } else if (m_fullOffRequested.load()) {
-            m_activeCapture = CaptureKind::FullOff;
-        } else {
-            return;
-        }
-    }
-    const bool fullOn = m_activeCapture == CaptureKind::FullOn;
-    if (fullOn) {
-        captureStep(frame, table, m_fullOnSamples, m_fullOnRef);
-    } else {
-        captureStep(frame, table, m_fullOffSamples, m_fullOffRef);
-    }
-    if (m_calibFrameCount != 0) {
-        return;  // the capture still needs frames
-    }
-    m_activeCapture = CaptureKind::None;
-    if (fullOn) {
-        m_fullOnRequested = false;
-        emit setMaxSuccess();
-    } else {
-        m_fullOffRequested = false;
-        emit setMinSuccess();
-    }
-}
-
-void ReceiverThread::saveMedia(const QImage &image, bool recordingThisFrame) {
-    MediaRun run;
-    run.pictures = m_savePicture.load();
-    run.video = m_saveVideo.load();
-    // A run starts on a frame that saw the recording flag, which the window raises after the media flags:
-    // a frame caught between the window's writes would otherwise start a run without its video.
-    if ((run.pictures || run.video) && (m_mediaFrames > 0 || recordingThisFrame)) {
-        run.savePath = m_savePath;
-        run.saveName = m_saveName;
-        run.frames = m_saveFrames.load();
-        run.videoFps = m_videoFps.load();
-        // The picture is shared, not copied: the renderer makes a new one for every frame.
-        m_writer.saveMedia(image, run);
-        if (++m_mediaFrames >= run.frames) {
-            if (run.video) {
-                m_saveVideo = false;
-            }
-            if (run.pictures) {
-                m_savePicture = false;
-            }
-            m_mediaFrames = 0;
-        }
-    }
-    finishRunIfDone();
 }
 
 void ReceiverThread::writeNextCommand() {
     UsbFifoLink *link = m_link.load();
     const ft::Handle handle = m_handle.load();
     std::uint32_t written = 0;
-    if (m_stopAfterFrame.load()) {
+    if (m_control.stopDue()) {
         if (link != nullptr) {
             link->write(handle, CommandProtocol::stop.data(), CommandProtocol::stop.size(), &written);
         }
-        m_capturing = false;
+        m_control.leaveReadLoop();
         return;
     }
     if (link != nullptr) {

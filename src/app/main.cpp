@@ -6,6 +6,9 @@
 #include <QStyleFactory>
 
 #include "FramelessHelper.h"
+#include "LinkChoice.h"
+#include "LinkFactory.h"
+#include "LinkLogging.h"
 #include "LinkOptions.h"
 #include "MainWindow.h"
 #include "StoredSettingsScreen.h"
@@ -44,7 +47,6 @@ int main(int argc, char *argv[]) {
         options.print();
         return options.exitCode();
     }
-    options.applyToEnvironment();
     keepLightLook();
     QApplication app(argc, argv);
     applyLightPalette(app);
@@ -54,8 +56,14 @@ int main(int argc, char *argv[]) {
         qWarning("%s", qUtf8Printable(note));
     }
 
-    // On the heap: the window holds the worker and its frame buffers, too large for a default stack.
-    auto window = std::make_unique<MainWindow>();
+    // The link of the user's choice (options, then VANTIKO_LINK, then the vendor library or libftdi1).
+    QString diagnostic;
+    std::unique_ptr<UsbFifoLink> link = LinkFactory::create(LinkChoice::fromOptions(options), &diagnostic);
+    if (!diagnostic.isEmpty()) {
+        qCWarning(lcLink).noquote() << diagnostic;
+    }
+    qCInfo(lcLink) << "Using link backend" << link->backendName();
+    auto window = std::make_unique<MainWindow>(link.get());
     auto *helper = new FramelessHelper(window.get());
     app.setStyleSheet(QStringLiteral("QMainWindow#MainWindow{background: transparent;}"));
     helper->attach(window.get());
@@ -70,6 +78,9 @@ int main(int argc, char *argv[]) {
     window->show();
 
     const int result = app.exec();
+    // The window's session gives the device back; then the link (and a library it loaded) goes, while the
+    // application object is still there.
     window.reset();
+    link.reset();
     return result;
 }

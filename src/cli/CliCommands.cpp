@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -25,7 +24,6 @@
 
 namespace {
 
-constexpr int idlePollMs = 10;
 // Longest wait for the next frame before the capture counts as failed (the slowest range takes ~75 ms).
 constexpr int frameWatchdogMs = 10000;
 constexpr int hdf5FlushMs = 1000;
@@ -152,6 +150,7 @@ public:
                        .arg(file, reason));
         });
         connect(&m_session, &InstrumentSession::saveProgress, this, &AcquireCommand::progress);
+        connect(&m_session, &InstrumentSession::saveFinished, this, &AcquireCommand::filesWritten);
         connect(&m_session, &InstrumentSession::frameValues, this, &AcquireCommand::frame);
         m_watchdog.setSingleShot(true);
         m_watchdog.setInterval(frameWatchdogMs);
@@ -281,23 +280,15 @@ private:
             m_console.progressBar(frames, total, fps);
         }
         if (frames == total) {
+            // The files of the last frame (CSV, last picture, video) are written after this count comes:
+            // saveFinished tells when they are.
             m_watchdog.stop();
-            // The files of the last frame (CSV, last picture, video) are written after this count comes.
-            waitForFiles();
         }
     }
 
-    void waitForFiles() {
-        if (finishing()) {
-            return;
-        }
-        if (m_session.saveInProgress()) {
-            QTimer::singleShot(idlePollMs, this, [this] { waitForFiles(); });
-            return;
-        }
-        // The worker reports a failure before it lowers the request; take in what it has sent.
-        QCoreApplication::sendPostedEvents();
-        if (!finishing()) {
+    // Every file of the run is written and closed, or the run failed (saveFailed came first and ended it).
+    void filesWritten(bool ok) {
+        if (ok && !finishing()) {
             complete();
         }
     }
@@ -575,7 +566,8 @@ void CliCommand::whenIdle(std::function<void()> next) {
         next();
         return;
     }
-    QTimer::singleShot(idlePollMs, this, [this, next] { whenIdle(next); });
+    connect(
+        &m_session, &InstrumentSession::idle, this, [next] { next(); }, Qt::SingleShotConnection);
 }
 
 void CliCommand::connectionLost() {

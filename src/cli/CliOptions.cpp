@@ -295,8 +295,7 @@ CliParse parseCommandLine(const QStringList &arguments) {
         }
     }
 
-    link.applyToEnvironment();
-    commandLink.applyToEnvironment();
+    request.link = LinkChoice::fromEnvironment().withOptions(link).withOptions(commandLink);
     CliParse parse;
     parse.run = true;
     parse.request = request;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "InstrumentSession.h"
+#include "LinkChoice.h"
 
 // Exit statuses of the tool; scripts test them.
 enum class ExitStatus {
@@ -25,6 +26,8 @@ struct CliRequest {
     enum class Command { Devices, Battery, Acquire, Stream };
     Command command = Command::Devices;
     QString serial = QStringLiteral("VANTIKO");
+    // The backend: --link and --d2xx-library (after the command wins), then the environment.
+    LinkChoice link;
     bool json = false;
     bool verbose = false;
     CliSetting setting = defaultCliSetting();
@@ -49,7 +52,7 @@ struct CliParse {
     CliRequest request;
 };
 
-// Reads `arguments` (program name first). Applies the link options to the environment when it succeeds.
+// Reads `arguments` (program name first).
 CliParse parseCommandLine(const QStringList &arguments);
 
 // Why a run name cannot be used, or empty when it can: it must name one folder inside --out.

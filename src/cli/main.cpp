@@ -30,7 +30,7 @@ int main(int argc, char *argv[]) {
     // The link of the caller's choice (options, then VANTIKO_LINK, then the window's default); its
     // diagnostic explains a backend that could not load when no instrument is found.
     QString diagnostic;
-    std::unique_ptr<UsbFifoLink> link = LinkFactory::create(qEnvironmentVariable("VANTIKO_LINK"), &diagnostic);
+    std::unique_ptr<UsbFifoLink> link = LinkFactory::create(parse.request.link, &diagnostic);
     int status = 0;
     {
         InstrumentSession session(link.get());

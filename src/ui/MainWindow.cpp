@@ -7,7 +7,6 @@
 #include "FirstStartHint.h"
 #include "FormSettings.h"
 #include "KeepRatioWidget.h"
-#include "LinkFactory.h"
 #include "NavigationPanel.h"
 #include "SavePage.h"
 #include "SettingPage.h"
@@ -25,8 +24,8 @@ constexpr int fpsIntervalMs = 2000;
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_session(LinkFactory::instance()) {
+MainWindow::MainWindow(UsbFifoLink *link, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_session(link) {
     ui->setupUi(this);
     wireSession();
     m_session.startDiscovery();

@@ -30,14 +30,14 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // `link` must outlive the window; the entry point (or a test) owns it.
+    explicit MainWindow(UsbFifoLink *link, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // For tests and the entry point.
     Ui::MainWindow *form() const { return ui; }
     KeepRatioWidget *imageView() const { return m_imageView; }
     InstrumentSession &session() { return m_session; }
-    ReceiverThread &worker() { return m_session.worker(); }
     bool isConnected() const { return m_session.isConnected(); }
     bool isCapturing() const { return m_session.isCapturing(); }
     const QString &settingsSummary() const { return m_session.settingsSummary(); }

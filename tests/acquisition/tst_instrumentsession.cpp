@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "InstrumentSession.h"
+#include "InstrumentSessionProbe.h"
 #include "SimulatedInstrument.h"
 #include "TestLinks.h"
 
@@ -100,9 +101,9 @@ private slots:
         QCOMPARE(battery.count(), 1);  // read once right after the handshake
         QCOMPARE(m_session->integrationCount(), 7296);
         QCOMPARE(m_session->gearCode(), 7);
-        QCOMPARE(m_session->worker().m_integralTime.load(), 91200.0);
-        QCOMPARE(m_session->worker().m_integralCurrent.load(), 9.6);
-        QCOMPARE(m_session->worker().m_currentRange.load(), 100);
+        QCOMPARE(workerOf(*m_session).m_integralTime.load(), 91200.0);
+        QCOMPARE(workerOf(*m_session).m_integralCurrent.load(), 9.6);
+        QCOMPARE(workerOf(*m_session).m_currentRange.load(), 100);
         QCOMPARE(m_session->settingsSummary(),
                  QStringLiteral("Current:100\nVbias1:0\nVbias2:0\nVon:10\nVoff:-5\nModel: positive \n"));
 
@@ -113,7 +114,7 @@ private slots:
         QVERIFY(framesArrive(5));
         QSignalSpy current(m_session.get(), &Session::pixelCurrent);
         m_session->selectPixel(5, 2);
-        QCOMPARE(m_session->worker().m_selectedIndex.load(), 133);
+        QCOMPARE(workerOf(*m_session).m_selectedIndex.load(), 133);
         QTRY_VERIFY(!current.isEmpty());
 
         QSignalSpy stopped(m_session.get(), &Session::captureStopped);
@@ -154,7 +155,7 @@ private slots:
         m_session->startCapture();
         QVERIFY(settle(*m_session));
         m_session->setCalibrationOn(true);
-        QVERIFY(m_session->worker().m_calibrationOn.load());
+        QVERIFY(workerOf(*m_session).m_calibrationOn.load());
 
         QSignalSpy fullOff(m_session.get(), &Session::fullOffCaptured);
         QVERIFY(m_link.control("dark"));
@@ -169,8 +170,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fullOn.count(), 1, 5000);
 
         // Flood light is far above the dark current in every pixel.
-        const std::vector<double> on = m_session->worker().fullOnReference();
-        const std::vector<double> off = m_session->worker().fullOffReference();
+        const std::vector<double> on = workerOf(*m_session).fullOnReference();
+        const std::vector<double> off = workerOf(*m_session).fullOffReference();
         for (std::size_t i = 0; i < on.size(); i += 97) {
             QVERIFY2(on[i] > off[i] + 10.0,
                      qPrintable(QStringLiteral("pixel %1: %2 vs %3").arg(i).arg(on[i]).arg(off[i])));

@@ -26,7 +26,7 @@ private slots:
     void outliersAreDropped();
     void fullOffCaptureLeavesFullOnAlone();
     void captureFollowsPolarityAndRange();
-    void fillFullOnReference();
+    void settingTheRangeRefillsFullOn();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -92,11 +92,11 @@ void TestReceiverCalibration::fullOnCaptureTakesTenFrames() {
     const std::vector<unsigned char> frame = makeFrame([](int i) { return i; });
     for (int k = 1; k <= 9; ++k) {
         worker.setMax(frame);
-        QCOMPARE(worker.m_calibFrameCount, k);
+        QCOMPARE(worker.calibration().framesTaken(), k);
         QCOMPARE(worker.fullOnReference(), before);
     }
     worker.setMax(frame);
-    QCOMPARE(worker.m_calibFrameCount, 0);
+    QCOMPARE(worker.calibration().framesTaken(), 0);
     const std::vector<double> after = worker.fullOnReference();
     QCOMPARE(after.size(), std::size_t(4096));
     for (int i = 0; i < 4096; ++i) {
@@ -133,7 +133,7 @@ void TestReceiverCalibration::fullOffCaptureLeavesFullOnAlone() {
     for (int k = 0; k < 10; ++k) {
         worker.setMin(uniformFrame(0));
     }
-    QCOMPARE(worker.m_calibFrameCount, 0);
+    QCOMPARE(worker.calibration().framesTaken(), 0);
     QCOMPARE(worker.fullOffReference(), std::vector<double>(4096, 75.0));
     QCOMPARE(worker.fullOnReference(), std::vector<double>(4096, 150.0));
 }
@@ -150,9 +150,9 @@ void TestReceiverCalibration::captureFollowsPolarityAndRange() {
     QCOMPARE(worker.fullOnReference(), std::vector<double>(4096, -100.0));
 }
 
-void TestReceiverCalibration::fillFullOnReference() {
+void TestReceiverCalibration::settingTheRangeRefillsFullOn() {
     ReceiverThread worker;
-    worker.fillFullOnReference(10.0);
+    worker.setCurrentRange(10);
     QCOMPARE(worker.fullOnReference(), std::vector<double>(4096, 10.0));
     QCOMPARE(worker.fullOffReference(), std::vector<double>(4096, 0.0));
 }

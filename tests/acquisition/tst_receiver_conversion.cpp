@@ -137,11 +137,7 @@ void TestReceiverConversion::calibrationLimitsToReferences() {
     configure(worker, true, 64000.0, 9.6, 150);
     worker.m_calibrationOn = true;
     // Full-off 80 nA, full-on 100 nA everywhere.
-    worker.fillFullOnReference(100.0);
-    {
-        std::unique_lock lock(worker.m_mutex);
-        std::fill(worker.m_fullOffRef.begin(), worker.m_fullOffRef.end(), 80.0);
-    }
+    worker.calibration().setReferences(std::vector<double>(kPixels, 100.0), std::vector<double>(kPixels, 80.0));
     // Code 0 gives 75 nA (below full-off): black. Code 16384 gives about 142 nA (above full-on): white.
     QVERIFY(allBytes(worker.renderFrame(uniformFrame(0)), 0));
     QVERIFY(allBytes(worker.renderFrame(uniformFrame(16384)), 255));
@@ -189,8 +185,7 @@ void TestReceiverConversion::recordingFiveFrames() {
     ReceiverThread worker;
     configure(worker, true, 64000.0, 9.6, 150);
     QSignalSpy progress(&worker, &ReceiverThread::savemessage);
-    worker.m_saveFrames = 5;
-    worker.m_recording = true;
+    worker.startSaveRun(saveRun(5));
     for (int frame = 0; frame < 5; ++frame) {
         worker.renderFrame(uniformFrame(frame * 1000));
     }
@@ -199,30 +194,29 @@ void TestReceiverConversion::recordingFiveFrames() {
         indices.append(arguments.at(0).toInt());
     }
     QCOMPARE(indices, (QList<int>{1, 2, 3, 4, 5, 5}));
-    QCOMPARE(worker.m_recordedCurrents.size(), std::size_t(5));
-    QCOMPARE(worker.m_recordedGrays.size(), std::size_t(5));
-    QVERIFY(!worker.m_recording.load());
-    QCOMPARE(worker.m_recordedCount, 0);
-    QCOMPARE(worker.m_stampCount, 0);
-    QVERIFY(worker.m_timestamps.isEmpty());
+    QCOMPARE(worker.recorder().recordedCurrents().size(), std::size_t(5));
+    QCOMPARE(worker.recorder().recordedGrays().size(), std::size_t(5));
+    QVERIFY(!worker.recorder().recording());
+    QCOMPARE(worker.recorder().recordedCount(), 0);
+    QCOMPARE(worker.recorder().stampCount(), 0);
+    QVERIFY(worker.recorder().timestamps().isEmpty());
     QVERIFY(!worker.saveInProgress());
 
     // A further frame records nothing.
     worker.renderFrame(uniformFrame(0));
     QCOMPARE(progress.size(), 6);
-    QCOMPARE(worker.m_recordedCurrents.size(), std::size_t(5));
+    QCOMPARE(worker.recorder().recordedCurrents().size(), std::size_t(5));
 }
 
 void TestReceiverConversion::recordedValuesMatchThePicture() {
     ReceiverThread worker;
     configure(worker, false, 64000.0, 9.6, 150);
-    worker.m_saveFrames = 1;
-    worker.m_recording = true;
+    worker.startSaveRun(saveRun(1));
     const std::vector<unsigned char> frame = makeFrame(distinctCode);
     const QImage image = worker.renderFrame(frame);
-    QCOMPARE(worker.m_recordedCurrents.size(), std::size_t(1));
-    const std::vector<double> &currents = worker.m_recordedCurrents.front();
-    const std::vector<double> &grays = worker.m_recordedGrays.front();
+    QCOMPARE(worker.recorder().recordedCurrents().size(), std::size_t(1));
+    const std::vector<double> &currents = worker.recorder().recordedCurrents().front();
+    const std::vector<double> &grays = worker.recorder().recordedGrays().front();
     QCOMPARE(currents.size(), std::size_t(4096));
     QCOMPARE(grays.size(), std::size_t(4096));
     for (int i = 0; i < 4096; ++i) {
@@ -264,8 +258,7 @@ void TestReceiverConversion::settingsWrittenBetweenFramesApply() {
     } else {
         worker.m_currentRange = 100;
     }
-    worker.m_saveFrames = 1;
-    worker.m_recording = true;
+    worker.startSaveRun(saveRun(1));
     const QImage after = worker.renderFrame(frame);
     QVERIFY(after != before);
 
@@ -273,9 +266,9 @@ void TestReceiverConversion::settingsWrittenBetweenFramesApply() {
                                   worker.m_currentRange);
     const std::vector<double> fullOn = worker.fullOnReference();
     const std::vector<double> fullOff = worker.fullOffReference();
-    QCOMPARE(worker.m_recordedCurrents.size(), std::size_t(1));
-    const std::vector<double> &currents = worker.m_recordedCurrents.front();
-    const std::vector<double> &grays = worker.m_recordedGrays.front();
+    QCOMPARE(worker.recorder().recordedCurrents().size(), std::size_t(1));
+    const std::vector<double> &currents = worker.recorder().recordedCurrents().front();
+    const std::vector<double> &grays = worker.recorder().recordedGrays().front();
     for (int i = 0; i < kPixels; ++i) {
         const double current = formula.current(distinctCode(i));
         const double scale =

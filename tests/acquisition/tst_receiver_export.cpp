@@ -114,7 +114,7 @@ void TestReceiverExport::framesFormat() {
     const QString path = m_dir->filePath(QStringLiteral("nested/run/run_current.csv"));
     const std::vector<std::vector<double>> frames{frameStartingWith({1.0, -2.5}), frameStartingWith({255.0})};
     const QStringList stamps{QStringLiteral("2024/03/05 14:07:09.042"), QStringLiteral("2024/03/05 14:07:09.059")};
-    ReceiverThread::writeFramesCsv(path, frames, stamps);
+    CsvExport::writeFrames(path, frames, stamps);
 
     const QString text = readAll(path);
     const QString expected = QStringLiteral("Time: 2024/03/05 14:07:09.042\n") +
@@ -143,7 +143,7 @@ void TestReceiverExport::numberForms() {
     QFETCH(double, value);
     QFETCH(QString, text);
     const QString path = m_dir->filePath(QStringLiteral("value.csv"));
-    ReceiverThread::writeReferenceCsv(path, frameStartingWith({value}));
+    CsvExport::writeReference(path, frameStartingWith({value}));
     QCOMPARE(readAll(path).section(QLatin1Char(','), 0, 0), text);
 }
 
@@ -261,8 +261,8 @@ void TestReceiverExport::fileMatchesTextStream() {
 
 void TestReceiverExport::missingTimestampsReadUnknown() {
     const QString path = m_dir->filePath(QStringLiteral("unknown.csv"));
-    ReceiverThread::writeFramesCsv(path, {frameStartingWith({}), frameStartingWith({}), frameStartingWith({})},
-                                   {QStringLiteral("2024/01/01 00:00:00.000")});
+    CsvExport::writeFrames(path, {frameStartingWith({}), frameStartingWith({}), frameStartingWith({})},
+                           {QStringLiteral("2024/01/01 00:00:00.000")});
     const QStringList timeLines =
         readAll(path).split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^Time")));
     QCOMPARE(timeLines, (QStringList{QStringLiteral("Time: 2024/01/01 00:00:00.000"), QStringLiteral("Time: Unknown"),
@@ -272,8 +272,8 @@ void TestReceiverExport::missingTimestampsReadUnknown() {
 void TestReceiverExport::shortFrameIsLeftOut() {
     const QString path = m_dir->filePath(QStringLiteral("short.csv"));
     QTest::ignoreMessage(QtWarningMsg, "Data array does not contain enough data.");
-    ReceiverThread::writeFramesCsv(path, {std::vector<double>(4095, 1.0), frameStartingWith({7.0})},
-                                   {QStringLiteral("A"), QStringLiteral("B")});
+    CsvExport::writeFrames(path, {std::vector<double>(4095, 1.0), frameStartingWith({7.0})},
+                           {QStringLiteral("A"), QStringLiteral("B")});
     // The short frame uses up no timestamp: the written frame takes the first one.
     QCOMPARE(readAll(path), QStringLiteral("Time: A\n") + block(firstRow({QStringLiteral("7")})));
 }
@@ -281,19 +281,19 @@ void TestReceiverExport::shortFrameIsLeftOut() {
 void TestReceiverExport::emptyFrameList() {
     const QString path = m_dir->filePath(QStringLiteral("empty.csv"));
     QTest::ignoreMessage(QtWarningMsg, "No data to save.");
-    ReceiverThread::writeFramesCsv(path, {}, {});
+    CsvExport::writeFrames(path, {}, {});
     QVERIFY(QFile::exists(path));
     QCOMPARE(readAll(path), QString());
 
     // With timestamps but no frames the file is left empty without a warning.
     const QString second = m_dir->filePath(QStringLiteral("stamped.csv"));
-    ReceiverThread::writeFramesCsv(second, {}, {QStringLiteral("2024/01/01 00:00:00.000")});
+    CsvExport::writeFrames(second, {}, {QStringLiteral("2024/01/01 00:00:00.000")});
     QCOMPARE(readAll(second), QString());
 }
 
 void TestReceiverExport::referenceFormat() {
     const QString path = m_dir->filePath(QStringLiteral("run_fullon.csv"));
-    ReceiverThread::writeReferenceCsv(path, std::vector<double>(4096, 150.0));
+    CsvExport::writeReference(path, std::vector<double>(4096, 150.0));
     QStringList values;
     for (int i = 0; i < 64; ++i) {
         values << QStringLiteral("150");
@@ -305,7 +305,7 @@ void TestReceiverExport::referenceFormat() {
 void TestReceiverExport::emptyReference() {
     const QString path = m_dir->filePath(QStringLiteral("none.csv"));
     QTest::ignoreMessage(QtWarningMsg, "No data to save.");
-    ReceiverThread::writeReferenceCsv(path, {});
+    CsvExport::writeReference(path, {});
     QCOMPARE(readAll(path), QString());
 }
 
@@ -317,9 +317,9 @@ void TestReceiverExport::unwritablePath() {
     const QString frames = m_dir->filePath(QStringLiteral("blocker/run/run_current.csv"));
     const QString reference = m_dir->filePath(QStringLiteral("blocker/run/run_fullon.csv"));
     QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Could not open file for writing: ") + frames));
-    ReceiverThread::writeFramesCsv(frames, {frameStartingWith({})}, {});
+    CsvExport::writeFrames(frames, {frameStartingWith({})}, {});
     QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Could not open file for writing: ") + reference));
-    ReceiverThread::writeReferenceCsv(reference, std::vector<double>(4096, 1.0));
+    CsvExport::writeReference(reference, std::vector<double>(4096, 1.0));
     QVERIFY(!QFile::exists(frames));
 }
 
@@ -329,16 +329,14 @@ void TestReceiverExport::runWritesFourFiles() {
     worker.m_integralTime = 64000.0;
     worker.m_integralCurrent = 9.6;
     worker.m_currentRange = 150;
-    worker.m_savePath = m_dir->path();
-    worker.m_saveName = QStringLiteral("scan");
-    worker.m_saveFrames = 2;
-    worker.m_saveData = true;
-    worker.m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(2, m_dir->path(), QStringLiteral("scan"));
+    run.data = true;
+    worker.startSaveRun(run);
     QVERIFY(worker.saveInProgress());
     worker.renderFrame(uniformFrame(0));
-    QVERIFY(worker.m_saveData.load());
+    QVERIFY(worker.recorder().dataWanted());
     worker.renderFrame(uniformFrame(16384));
-    QVERIFY(!worker.m_saveData.load());
+    QVERIFY(!worker.recorder().dataWanted());
     QVERIFY(!worker.saveInProgress());
 
     const QString base = m_dir->filePath(QStringLiteral("scan/scan"));
@@ -361,12 +359,9 @@ void TestReceiverExport::runWritesFourFiles() {
 void TestReceiverExport::runWithoutDataWritesNothing() {
     ReceiverThread worker;
     worker.m_currentRange = 150;
-    worker.m_savePath = m_dir->path();
-    worker.m_saveName = QStringLiteral("quiet");
-    worker.m_saveFrames = 1;
-    worker.m_recording = true;
+    worker.startSaveRun(saveRun(1, m_dir->path(), QStringLiteral("quiet")));
     worker.renderFrame(uniformFrame(0));
-    QVERIFY(!worker.m_recording.load());
+    QVERIFY(!worker.recorder().recording());
     QVERIFY(!QDir(m_dir->filePath(QStringLiteral("quiet"))).exists());
 }
 

@@ -335,18 +335,14 @@ void TestReceiverLoop::stopCompletesTheFrameInProgress() {
     m_runner->beginCapture();
     QTRY_VERIFY(m_link->statusCalls() > 20);
     // The window's stop: the pause does not interrupt the record in progress.
-    m_worker->m_stopAfterFrame = true;
-    {
-        std::unique_lock lock(m_worker->m_mutex);
-        m_worker->m_paused = true;
-    }
+    m_worker->pauseAfterFrame();
     m_link->queueNow(Bytes(record.begin() + 4000, record.end()));
     QTRY_COMPARE(m_link->count(kStopCommand), 1);
     QTRY_COMPARE(m_log->images.size(), std::size_t(1));
     QCOMPARE(m_log->images[0], expectedImage(0));
     m_worker->leaveStreaming(0ms);
     QCOMPARE(m_link->writes(), (std::vector<Bytes>{kStartCommand, kFrameRequest, kStopCommand}));
-    QVERIFY(!m_worker->m_capturing.load());
+    QCOMPARE(m_worker->phase(), ReceiverThread::LoopPhase::Paused);
     // Paused: no more polling.
     const int calls = m_link->statusCalls();
     QTest::qWait(50);
@@ -390,7 +386,7 @@ void TestReceiverLoop::leaveStreamingWaitsForTheStopCommand() {
     });
     QElapsedTimer timer;
     timer.start();
-    m_worker->m_stopAfterFrame = true;
+    m_worker->pauseAfterFrame();
     m_worker->leaveStreaming(3000ms);
     const qint64 waited = timer.elapsed();
     late.join();
@@ -411,8 +407,7 @@ void TestReceiverLoop::leaveStreamingReturnsAtOnceWhenNotStreaming() {
     timer.restart();
     idle.leaveStreaming(3000ms);
     QVERIFY(timer.elapsed() < 500);
-    std::unique_lock lock(idle.m_mutex);
-    QVERIFY(idle.m_paused);
+    QCOMPARE(idle.phase(), ReceiverThread::LoopPhase::Paused);
 }
 
 void TestReceiverLoop::selectedPixelReadings() {
@@ -439,12 +434,12 @@ void TestReceiverLoop::capturesRunOneAtATime() {
     m_link->setRecordSource(
         [](int request) { return std::vector<Bytes>{makeRecord([request](int) { return (request + 1) * 1000; })}; });
     m_worker->m_calibrationOn = true;
-    m_worker->m_fullOffRequested = true;
-    m_worker->m_fullOnRequested = true;
+    m_worker->requestFullOff();
+    m_worker->requestFullOn();
     m_runner->beginCapture();
     QTRY_COMPARE(m_log->events, (QStringList{QStringLiteral("max"), QStringLiteral("min")}));
-    QVERIFY(!m_worker->m_fullOnRequested.load());
-    QVERIFY(!m_worker->m_fullOffRequested.load());
+    QVERIFY(!m_worker->calibration().fullOnRequested());
+    QVERIFY(!m_worker->calibration().fullOffRequested());
 
     // Full-on from frames 0 to 9, full-off from frames 10 to 19: each reduction saw its own ten frames.
     ReceiverThread reference;
@@ -459,7 +454,7 @@ void TestReceiverLoop::capturesRunOneAtATime() {
     QCOMPARE(m_worker->fullOnReference(), reference.fullOnReference());
     QCOMPARE(m_worker->fullOffReference(), reference.fullOffReference());
     QVERIFY(m_worker->fullOnReference()[0] != 150.0);
-    QCOMPARE(m_worker->m_calibFrameCount, 0);
+    QCOMPARE(m_worker->calibration().framesTaken(), 0);
 }
 
 void TestReceiverLoop::captureResumesAfterAStop() {
@@ -468,11 +463,11 @@ void TestReceiverLoop::captureResumesAfterAStop() {
     m_runner->beginCapture();
     QTRY_VERIFY(m_log->images.size() >= 2);
     m_runner->stopCapture();
-    QVERIFY(!m_worker->m_capturing.load());
+    QCOMPARE(m_worker->phase(), ReceiverThread::LoopPhase::Paused);
     const std::size_t before = m_log->images.size();
-    m_worker->m_fullOnRequested = true;  // armed while stopped: waits for frames
+    m_worker->requestFullOn();  // armed while stopped: waits for frames
     QTest::qWait(30);
-    QCOMPARE(m_worker->m_calibFrameCount, 0);
+    QCOMPARE(m_worker->calibration().framesTaken(), 0);
 
     m_runner->beginCapture();
     QTRY_COMPARE(m_log->events, QStringList{QStringLiteral("max")});
@@ -482,11 +477,9 @@ void TestReceiverLoop::captureResumesAfterAStop() {
 }
 
 void TestReceiverLoop::recordingStampsEveryFrame() {
-    m_worker->m_savePath = m_saveDir->path();
-    m_worker->m_saveName = QStringLiteral("run");
-    m_worker->m_saveFrames = 3;
-    m_worker->m_saveData = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(3, m_saveDir->path(), QStringLiteral("run"));
+    run.data = true;
+    m_worker->startSaveRun(run);
     m_runner->beginCapture();
     QTRY_COMPARE(m_log->progress, (std::vector<int>{1, 2, 3, 3}));
     QTRY_VERIFY(!m_worker->saveInProgress());

@@ -109,8 +109,7 @@ void TestReceiverSimulator::streamWithoutRequest() {
     m_worker->resume();
     std::uint32_t written = 0;
     m_link->write(m_handle, kStartCommand.data(), 8, &written);
-    m_worker->m_stopAfterFrame = false;
-    m_worker->m_capturing = true;
+    m_worker->beginStreaming();
 }
 
 void TestReceiverSimulator::framesAndReadingsArrive() {
@@ -139,7 +138,7 @@ void TestReceiverSimulator::stopCompletesTheFrameAndSendsTheStopCommand() {
     m_runner->beginCapture();
     QTRY_VERIFY_WITH_TIMEOUT(m_log->images.size() >= 3, 10000);
     m_runner->stopCapture(2000ms);
-    QVERIFY(!m_worker->m_capturing.load());
+    QCOMPARE(m_worker->phase(), ReceiverThread::LoopPhase::Paused);
     const auto received = commands();
     QVERIFY(!received.empty());
     QVERIFY(isCommand(received.back(), kStopCommand));
@@ -201,7 +200,7 @@ void TestReceiverSimulator::leaveStreamingAtOnceWhileARecordIsAwaited() {
     QVERIFY(m_log->images.empty());
     // ... until the loop is resumed and told to stream again.
     m_worker->resume();
-    m_worker->m_capturing = true;
+    m_worker->beginStreaming();
     QTRY_VERIFY_WITH_TIMEOUT(!m_log->images.empty(), 5000);
 }
 
@@ -210,14 +209,12 @@ void TestReceiverSimulator::saveFiveFramesWithDataPicturesAndVideo() {
     const QString name = QStringLiteral("scan");
     QVERIFY(QDir(directory).mkpath(name));
     // Published first, then the flags, as the window does.
-    m_worker->m_saveFrames = 5;
-    m_worker->m_savePath = directory;
-    m_worker->m_saveName = name;
     m_worker->m_videoFps = 20;
-    m_worker->m_saveData = true;
-    m_worker->m_savePicture = true;
-    m_worker->m_saveVideo = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(5, directory, name);
+    run.data = true;
+    run.pictures = true;
+    run.video = true;
+    m_worker->startSaveRun(run);
     m_runner->beginCapture();
 
     QTRY_COMPARE_WITH_TIMEOUT(m_log->progress, (std::vector<int>{1, 2, 3, 4, 5, 5}), 10000);
@@ -284,18 +281,16 @@ void TestReceiverSimulator::saveFolderThatCannotBeCreated() {
     QFile blocker(m_saveDir->filePath(QStringLiteral("blocker")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    m_worker->m_saveFrames = 5;
-    m_worker->m_savePath = blocker.fileName();
-    m_worker->m_saveName = QStringLiteral("scan");
-    m_worker->m_savePicture = true;
-    m_worker->m_saveVideo = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(5, blocker.fileName(), QStringLiteral("scan"));
+    run.pictures = true;
+    run.video = true;
+    m_worker->startSaveRun(run);
     m_runner->beginCapture();
 
     QTRY_COMPARE_WITH_TIMEOUT(m_log->saveFailures.size(), 1, 10000);
     QCOMPARE(m_log->saveFailures.front(), QStringLiteral("Save failed: could not create the save folder."));
-    QVERIFY(!m_worker->m_savePicture.load());
-    QVERIFY(!m_worker->m_saveVideo.load());
+    QVERIFY(!m_worker->recorder().picturesWanted());
+    QVERIFY(!m_worker->recorder().videoWanted());
     // Acquisition goes on, and so does the recording of the run, which then completes.
     const std::size_t seen = m_log->images.size();
     QTRY_VERIFY_WITH_TIMEOUT(m_log->images.size() >= seen + 5, 10000);
@@ -307,24 +302,22 @@ void TestReceiverSimulator::videoFileThatCannotBeCreated() {
     // The folder can be made, but a directory stands where the video file should go.
     const QString name = QStringLiteral("scan");
     QVERIFY(QDir(m_saveDir->path()).mkpath(name + QLatin1Char('/') + name + QStringLiteral("_output_video.mp4")));
-    m_worker->m_saveFrames = 3;
-    m_worker->m_savePath = m_saveDir->path();
-    m_worker->m_saveName = name;
-    m_worker->m_saveVideo = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(3, m_saveDir->path(), name);
+    run.video = true;
+    m_worker->startSaveRun(run);
     m_runner->beginCapture();
 
     QTRY_COMPARE_WITH_TIMEOUT(m_log->saveFailures.size(), 1, 10000);
     QCOMPARE(m_log->saveFailures.front(), QStringLiteral("Save failed: could not create the video file."));
-    QVERIFY(!m_worker->m_saveVideo.load());
+    QVERIFY(!m_worker->recorder().videoWanted());
     const std::size_t seen = m_log->images.size();
     QTRY_VERIFY_WITH_TIMEOUT(m_log->images.size() >= seen + 3, 10000);
 
     // The next run with a usable name saves normally.
     QTRY_VERIFY(!m_worker->saveInProgress());
-    m_worker->m_saveName = QStringLiteral("second");
-    m_worker->m_savePicture = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun second = saveRun(3, m_saveDir->path(), QStringLiteral("second"));
+    second.pictures = true;
+    m_worker->startSaveRun(second);
     QTRY_VERIFY_WITH_TIMEOUT(!m_worker->saveInProgress(), 10000);
     QCOMPARE(QDir(m_saveDir->filePath(QStringLiteral("second/pic"))).entryList(QDir::Files).size(), 3);
 }
@@ -336,11 +329,9 @@ void TestReceiverSimulator::framesFlowWhileAFileWaitsForTheDisk() {
     QVERIFY(QDir(m_saveDir->path()).mkpath(name));
     const QString pipe = m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_current.csv"));
     QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    m_worker->m_saveFrames = 2;
-    m_worker->m_savePath = m_saveDir->path();
-    m_worker->m_saveName = name;
-    m_worker->m_saveData = true;
-    m_worker->m_recording = true;
+    ReceiverThread::SaveRun run = saveRun(2, m_saveDir->path(), name);
+    run.data = true;
+    m_worker->startSaveRun(run);
     m_runner->beginCapture();
 
     QTRY_COMPARE_WITH_TIMEOUT(m_log->progress, (std::vector<int>{1, 2, 2}), 10000);

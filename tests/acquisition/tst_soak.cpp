@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLoggingCategory>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -1,17 +1,39 @@
-# Fails when a lower layer reaches up: a file under a lower source folder that includes a header of a
-# higher one or a Qt Widgets header, or a lower library that links Qt6::Widgets or a higher library,
-# directly or through another target.
+# Fails when a layer reaches past what it may use: a file under a source folder that includes a header of a
+# layer it may not use or a Qt Widgets header where Widgets are not allowed, or a library that links a layer it
+# may not use (directly) or Qt6::Widgets (directly or through another target).
 #
 # cmake -DSOURCE_DIR=... -DLINKS_FILE=... -DWIDGETS_INCLUDE_DIR=... -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 
-# Lowest first; each layer may use only those before it.
-set(layers protocol link simulator acquisition cli ui app)
-set(libraries vantiko_protocol vantiko_link vantiko_simulator vantiko_acquisition vantiko-cli vantiko_ui vantiko)
+# Each layer, its library, and the layers it may use. Arrows point down only: a layer uses none of those that
+# use it. The tool and the window are two views beside each other; the session below them never knows which
+# backend it is given, so neither it nor the window builds a link.
+set(layers protocol link simulator linkchoice store export acquisition cli ui app)
+set(library_protocol vantiko_protocol)
+set(library_link vantiko_link)
+set(library_simulator vantiko_simulator)
+set(library_linkchoice vantiko_linkchoice)
+set(library_store vantiko_store)
+set(library_export vantiko_export)
+set(library_acquisition vantiko_acquisition)
+set(library_cli vantiko-cli)
+set(library_ui vantiko_ui)
+set(library_app vantiko)
+
+set(uses_protocol "")
+set(uses_link "")
+# The simulator keeps its own spelling of the wire format, so it checks the host's instead of agreeing with it.
+set(uses_simulator link)
+set(uses_linkchoice link simulator)
+set(uses_store "")
+set(uses_export store)
+set(uses_acquisition protocol link store export)
+set(uses_cli protocol link linkchoice store export acquisition)
+set(uses_ui protocol link store export acquisition)
+set(uses_app protocol link linkchoice store export acquisition ui)
+
 # Layers that must stay free of Qt Widgets.
-set(widget_free protocol link simulator acquisition cli)
-# Pairs that may not meet although one sits above the other (the tool and the window are two views).
-set(forbidden_pairs "simulator:protocol" "ui:cli" "app:cli")
+set(widget_free protocol link simulator linkchoice store export acquisition cli)
 
 set(failures "")
 
@@ -20,17 +42,14 @@ foreach(layer ${layers})
     file(GLOB_RECURSE headers RELATIVE ${SOURCE_DIR}/src/${layer} ${SOURCE_DIR}/src/${layer}/*.h)
     foreach(header ${headers})
         get_filename_component(name ${header} NAME)
+        if(DEFINED owner_${name})
+            list(APPEND failures "${header} is a header of both ${owner_${name}} and ${layer}")
+        endif()
         set(owner_${name} ${layer})
     endforeach()
 endforeach()
 
-function(layer_index layer out)
-    list(FIND layers ${layer} index)
-    set(${out} ${index} PARENT_SCOPE)
-endfunction()
-
 foreach(layer ${layers})
-    layer_index(${layer} own_index)
     file(GLOB_RECURSE sources ${SOURCE_DIR}/src/${layer}/*.h ${SOURCE_DIR}/src/${layer}/*.cpp)
     foreach(source ${sources})
         file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
@@ -38,9 +57,9 @@ foreach(layer ${layers})
             string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"].*$" "\\1" included "${line}")
             get_filename_component(name ${included} NAME)
             if(DEFINED owner_${name})
-                layer_index(${owner_${name}} used_index)
-                if(used_index GREATER own_index OR "${layer}:${owner_${name}}" IN_LIST forbidden_pairs)
-                    list(APPEND failures "${source} includes ${included} of the ${owner_${name}} layer")
+                set(owner ${owner_${name}})
+                if(NOT owner STREQUAL layer AND NOT owner IN_LIST uses_${layer})
+                    list(APPEND failures "${source} includes ${included} of the ${owner} layer")
                 endif()
             endif()
             if(layer IN_LIST widget_free)
@@ -76,26 +95,32 @@ function(reachable target out)
     set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
+# Every layer's library, to tell our libraries from the toolkit's and the system's.
+set(our_libraries "")
 foreach(layer ${layers})
-    layer_index(${layer} own_index)
-    list(GET libraries ${own_index} library)
+    list(APPEND our_libraries ${library_${layer}})
+endforeach()
+
+foreach(layer ${layers})
+    set(library ${library_${layer}})
     if(NOT DEFINED links_${library})
+        list(APPEND failures "${library} is missing from the link graph")
         continue()
     endif()
+    set(allowed "")
+    foreach(used ${uses_${layer}})
+        list(APPEND allowed ${library_${used}})
+    endforeach()
+    foreach(dependency ${links_${library}})
+        string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" dependency "${dependency}")
+        if(dependency IN_LIST our_libraries AND NOT dependency IN_LIST allowed)
+            list(APPEND failures "${library} links ${dependency}, a layer it may not use")
+        endif()
+    endforeach()
     reachable(${library} dependencies)
     if(layer IN_LIST widget_free AND "Qt6::Widgets" IN_LIST dependencies)
         list(APPEND failures "${library} links Qt6::Widgets")
     endif()
-    foreach(other ${layers})
-        layer_index(${other} other_index)
-        list(GET libraries ${other_index} other_library)
-        if(other_index GREATER own_index AND other_library IN_LIST dependencies)
-            list(APPEND failures "${library} links the higher layer's ${other_library}")
-        endif()
-        if("${layer}:${other}" IN_LIST forbidden_pairs AND other_library IN_LIST dependencies)
-            list(APPEND failures "${library} links ${other_library}")
-        endif()
-    endforeach()
 endforeach()
 
 if(failures)

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include "D2xxLibraryLink.h"
+#include "LinkChoice.h"
 #include "LinkFactory.h"
 #include "UnavailableLink.h"
 
@@ -53,6 +54,19 @@ private:
     bool m_hadValue;
     QByteArray m_previous;
 };
+
+// The vendor library as the user names it in the environment, chosen by name.
+LinkChoice vendorChoice() {
+    LinkChoice choice = LinkChoice::fromEnvironment();
+    choice.backend = QStringLiteral("d2xx");
+    return choice;
+}
+
+// No backend named (the tests run with VANTIKO_LINK=simulator): the vendor library if it loads, else libftdi1.
+LinkChoice defaultChoice() {
+    const ScopedEnvironment unnamed("VANTIKO_LINK", QByteArray());
+    return LinkChoice::fromEnvironment();
+}
 
 // Applies a simulator control line ("unplug", "plug", ...) to the stand-in's instrument.
 bool controlStandIn(const char *line) {
@@ -118,9 +132,10 @@ private:
 
 private slots:
     void init() {
+        // Named the way a user does; the backend choice reads it.
         m_library = std::make_unique<ScopedEnvironment>("VANTIKO_D2XX_LIBRARY", QByteArray(D2XX_STUB_LIBRARY));
         QString diagnostic;
-        m_link = D2xxLibraryLink::load(&diagnostic);
+        m_link = D2xxLibraryLink::load(LinkChoice::fromEnvironment().d2xxLibrary, &diagnostic);
         QVERIFY2(m_link, qPrintable(diagnostic));
         QVERIFY(diagnostic.isEmpty());
     }
@@ -138,16 +153,20 @@ private slots:
     // --- Loading ------------------------------------------------------------------------------------------
 
     void theNamedLibraryIsTheOnlyCandidate() {
-        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(), QStringList{QStringLiteral(D2XX_STUB_LIBRARY)});
+        QCOMPARE(LinkChoice::fromEnvironment().d2xxLibrary, QStringLiteral(D2XX_STUB_LIBRARY));
+        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(LinkChoice::fromEnvironment().d2xxLibrary),
+                 QStringList{QStringLiteral(D2XX_STUB_LIBRARY)});
         QCOMPARE(m_link->libraryFileName(), QStringLiteral(D2XX_STUB_LIBRARY));
         QCOMPARE(m_link->backendName(), "d2xx");
         const ScopedEnvironment unset("VANTIKO_D2XX_LIBRARY", QByteArray());
+        const QString unnamed = LinkChoice::fromEnvironment().d2xxLibrary;
+        QVERIFY(unnamed.isEmpty());
 #if defined(Q_OS_WIN)
-        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(), (QStringList{"ftd2xx.dll", "ftd2xx64.dll"}));
+        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(unnamed), (QStringList{"ftd2xx.dll", "ftd2xx64.dll"}));
 #elif defined(Q_OS_MACOS)
-        QCOMPARE(D2xxLibraryLink::candidateLibraryNames().value(0), QStringLiteral("libftd2xx.dylib"));
+        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(unnamed).value(0), QStringLiteral("libftd2xx.dylib"));
 #else
-        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(), (QStringList{"libftd2xx.so", "ftd2xx"}));
+        QCOMPARE(D2xxLibraryLink::candidateLibraryNames(unnamed), (QStringList{"libftd2xx.so", "ftd2xx"}));
 #endif
     }
 
@@ -158,11 +177,11 @@ private slots:
         const ScopedEnvironment named("VANTIKO_D2XX_LIBRARY", absent.toUtf8());
 
         QString diagnostic;
-        QVERIFY(!D2xxLibraryLink::load(&diagnostic));
+        QVERIFY(!D2xxLibraryLink::load(absent, &diagnostic));
         QVERIFY2(diagnostic.contains(absent), qPrintable(diagnostic));
 
         QString factoryDiagnostic;
-        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(QStringLiteral("d2xx"), &factoryDiagnostic);
+        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(vendorChoice(), &factoryDiagnostic);
         QCOMPARE(link->backendName(), "unavailable");
         QCOMPARE(factoryDiagnostic, diagnostic);
         QCOMPARE(QString::fromStdString(static_cast<UnavailableLink *>(link.get())->reason()), diagnostic);
@@ -175,21 +194,21 @@ private slots:
     void aMissingFunctionGivesAnUnavailableLinkNamingIt() {
         const ScopedEnvironment named("VANTIKO_D2XX_LIBRARY", QByteArray(D2XX_STUB_INCOMPLETE_LIBRARY));
         QString diagnostic;
-        QVERIFY(!D2xxLibraryLink::load(&diagnostic));
+        QVERIFY(!D2xxLibraryLink::load(QStringLiteral(D2XX_STUB_INCOMPLETE_LIBRARY), &diagnostic));
         QVERIFY2(diagnostic.contains(QStringLiteral("FT_SetTimeouts")), qPrintable(diagnostic));
         QVERIFY2(diagnostic.contains(QStringLiteral("ftd2xx_stub_incomplete")), qPrintable(diagnostic));
         // The one function missing is the only one named.
         QVERIFY2(!diagnostic.contains(QStringLiteral("FT_Read")), qPrintable(diagnostic));
 
         QString factoryDiagnostic;
-        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(QStringLiteral("d2xx"), &factoryDiagnostic);
+        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(vendorChoice(), &factoryDiagnostic);
         QCOMPARE(link->backendName(), "unavailable");
         QCOMPARE(factoryDiagnostic, diagnostic);
     }
 
     void theDefaultIsTheVendorLibraryWhenItLoads() {
         QString diagnostic;
-        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(QString(), &diagnostic);
+        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(defaultChoice(), &diagnostic);
         QCOMPARE(link->backendName(), "d2xx");
         QVERIFY(diagnostic.isEmpty());
     }
@@ -200,7 +219,7 @@ private slots:
         const ScopedEnvironment named("VANTIKO_D2XX_LIBRARY",
                                       directory.filePath(QStringLiteral("libftd2xx.so")).toUtf8());
         QString diagnostic;
-        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(QString(), &diagnostic);
+        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(defaultChoice(), &diagnostic);
         QCOMPARE(link->backendName(), "libftdi");
         QVERIFY2(diagnostic.isEmpty(), "falling back is not a failure");
     }
@@ -220,8 +239,9 @@ private slots:
     void backendNamesAreChosenByTheEnvironmentValue() {
         QFETCH(QString, value);
         QFETCH(QString, backend);
+        const ScopedEnvironment chosen("VANTIKO_LINK", value.toUtf8());
         QString diagnostic;
-        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(value, &diagnostic);
+        const std::unique_ptr<UsbFifoLink> link = LinkFactory::create(LinkChoice::fromEnvironment(), &diagnostic);
         QCOMPARE(QString::fromLatin1(link->backendName()), backend);
         QCOMPARE(diagnostic.isEmpty(), backend != QLatin1String("unavailable"));
     }
@@ -309,12 +329,11 @@ private slots:
     void waitsLastUntilBytesArrive() {
         QFETCH(QByteArray, library);
         QFETCH(bool, signalsArrivals);
-        const ScopedEnvironment named("VANTIKO_D2XX_LIBRARY", library);
         if (!signalsArrivals) {
             // Said once, when the library is loaded.
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("lacks FT_SetEventNotification")));
         }
-        m_link = D2xxLibraryLink::load();
+        m_link = D2xxLibraryLink::load(QString::fromUtf8(library));
         QVERIFY(m_link);
         QCOMPARE(m_link->signalsArrivals(), signalsArrivals);
         // An event the library refused would quietly turn waits into polling.

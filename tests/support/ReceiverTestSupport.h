@@ -43,6 +43,17 @@ inline void isolateSettings(const QString &directory) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, directory);
 }
 
+// A save run as the session publishes it: `frames` frames into directory/name, files to be chosen; with no
+// file chosen its values stay in the recorder.
+inline ReceiverThread::SaveRun saveRun(int frames, const QString &directory = QString(),
+                                       const QString &name = QString()) {
+    ReceiverThread::SaveRun run;
+    run.frames = frames;
+    run.directory = directory;
+    run.name = name;
+    return run;
+}
+
 // A frame buffer as the worker holds it (8200 bytes, pixel codes in the first 8192) with code(i) per pixel.
 inline std::vector<unsigned char> makeFrame(const std::function<int(int)> &code) {
     std::vector<unsigned char> frame(kRecordLength, 0);
@@ -286,7 +297,11 @@ public:
 
     void start() { m_thread.start(); }
 
-    void attach(UsbFifoLink *link, ft::Handle handle) { m_worker.attachLink(link, handle); }
+    void attach(UsbFifoLink *link, ft::Handle handle) {
+        m_link = link;
+        m_handle = handle;
+        m_worker.attachLink(link, handle);
+    }
 
     // The capture start: wake the loop, start command, first request, then stream.
     void beginCapture() {
@@ -298,7 +313,7 @@ public:
 
     // The capture stop: the frame in progress completes and the stop command goes out.
     void stopCapture(std::chrono::milliseconds grace = std::chrono::milliseconds(5000)) {
-        m_worker.m_stopAfterFrame = true;
+        m_worker.pauseAfterFrame();
         m_worker.leaveStreaming(grace);
     }
 
@@ -314,12 +329,14 @@ public:
 private:
     void writeCommand(const unsigned char *command) {
         std::uint32_t written = 0;
-        if (UsbFifoLink *link = m_worker.m_link.load()) {
-            link->write(m_worker.m_handle.load(), command, 8, &written);
+        if (m_link != nullptr) {
+            m_link->write(m_handle, command, 8, &written);
         }
     }
 
     ReceiverThread &m_worker;
+    UsbFifoLink *m_link = nullptr;
+    ft::Handle m_handle = nullptr;
     QThread m_thread;
 };
 

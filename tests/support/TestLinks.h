@@ -31,9 +31,8 @@ struct TestLink {
             return made;
         }
 #ifdef D2XX_STUB_LIBRARY
-        qputenv("VANTIKO_D2XX_LIBRARY", D2XX_STUB_LIBRARY);
         QString diagnostic;
-        made.link = D2xxLibraryLink::load(&diagnostic);
+        made.link = D2xxLibraryLink::load(QStringLiteral(D2XX_STUB_LIBRARY), &diagnostic);
         if (!made.link) {
             qWarning() << diagnostic;
             return made;

@@ -11,14 +11,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "LinkFactory.h"
+#include "InstrumentSessionProbe.h"
 #include "MainWindow.h"
 #include "SimulatedLink.h"
 #include "UserDialogs.h"
 #include "ui_MainWindow.h"
 
-// A main window on a simulated instrument, with its own settings store, and every modal message
-// collected instead of shown. Destroy windows before the fixture: it owns the link they use.
+// What a main window runs on in a test: a simulated instrument (or another link), its own settings store, and
+// every modal message collected instead of shown. The fixture owns the link, as the program's entry point
+// does: build windows on usbLink() and destroy them before the fixture.
 class WindowFixture {
 public:
     // Lines of the simulator's control language ("dark", "flood", "scene", "unplug", ...).
@@ -31,17 +32,17 @@ public:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
         m_link = dynamic_cast<SimulatedLink *>(link.get());
-        LinkFactory::setInstance(std::move(link));
+        m_ownedLink = std::move(link);
         UserDialogs::setHandler({[this](const QString &text) {
                                      messages << text;
                                      return answer;
                                  },
                                  QString()});
     }
-    ~WindowFixture() {
-        UserDialogs::clearHandler();
-        LinkFactory::setInstance(nullptr);
-    }
+    ~WindowFixture() { UserDialogs::clearHandler(); }
+
+    // The link a window of this fixture is built on.
+    UsbFifoLink *usbLink() const { return m_ownedLink.get(); }
 
     // Only on the built-in simulator.
     SimulatedLink &link() { return *m_link; }
@@ -104,6 +105,7 @@ public:
 
 private:
     QTemporaryDir m_settingsDir;
+    std::unique_ptr<UsbFifoLink> m_ownedLink;
     SimulatedLink *m_link = nullptr;
     Control m_control;
 };

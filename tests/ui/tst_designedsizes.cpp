@@ -32,7 +32,7 @@ private slots:
     // As the window opens it (its parent's style sheet gives the dialog the forms' Arial).
     void helpDialogOpensAt1082x584() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         WindowFixture::press(window, window.form()->pushButton_voltage_about);
@@ -49,7 +49,7 @@ private slots:
     // The form's designed size (MainWindow.ui): 840 x 523.
     void mainWindowOpensAtItsDesignedSize() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.height(), 523);

@@ -31,7 +31,7 @@ class TestFirstStartHint : public QObject {
 private slots:
     void showsOnAFreshStoreOverThePicture() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         FirstStartHint *hint = hintOf(window);
@@ -52,7 +52,7 @@ private slots:
 
     void nothingElseMovesWhenItGoes() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         FirstStartHint *hint = hintOf(window);
@@ -66,7 +66,7 @@ private slots:
 
     void followsTheAreaWhenTheWindowGrows() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.resize(1200, 800);
@@ -78,7 +78,7 @@ private slots:
 
     void goesWithTheFirstSuccessfulSetting() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         FirstStartHint *hint = hintOf(window);
@@ -93,13 +93,13 @@ private slots:
     void staysAwayOnceASettingWasStored() {
         WindowFixture fixture;
         {
-            MainWindow window;
+            MainWindow window(fixture.usbLink());
             QTRY_VERIFY(WindowFixture::connectWindow(window));
             WindowFixture::applySetting(window, window.form()->radioButton_100, "10", "-5", "0", "0");
             QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting successful."));
         }
         QVERIFY(FirstStartHint::settingStored());
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(!hintOf(window)->isVisible());
@@ -107,13 +107,13 @@ private slots:
 
     void comesBackWhenTheLastRunAppliedNoSetting() {
         WindowFixture fixture;
-        { MainWindow window; }  // the store now holds the window's keys, but no setting
+        { MainWindow window(fixture.usbLink()); }  // the store now holds the window's keys, but no setting
         QSettings settings(AppSettings::organisation, AppSettings::application);
         settings.beginGroup(AppSettings::group);
         QVERIFY(settings.contains(QStringLiteral("radioButton_500")));
         QCOMPARE(settings.value(QStringLiteral("Integraltime")).toDouble(), 0.0);
         QVERIFY(!FirstStartHint::settingStored());
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(hintOf(window)->isVisible());
@@ -121,7 +121,7 @@ private slots:
 
     void aFailedSettingKeepsIt() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(WindowFixture::connectWindow(window));

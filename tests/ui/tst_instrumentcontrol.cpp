@@ -75,14 +75,14 @@ private slots:
     void discoveryListsTheAttachedDevices() {
         WindowFixture fixture;
         fixture.link().addDevice("OTHER01");
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"VANTIKO", "OTHER01"}));
     }
 
     void discoveryWaitsForSerialNumbers() {
         WindowFixture fixture;
         fixture.instrument().setSerialEmptyForEnumerations(2);
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"Read information: 0 s"}));
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"Read information: 1 s"}));
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"VANTIKO"}));
@@ -91,7 +91,7 @@ private slots:
     void discoveryGivesUpAfterElevenTicks() {
         WindowFixture fixture;
         fixture.instrument().setSerialEmptyForEnumerations(1000);
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QTRY_COMPARE_WITH_TIMEOUT(comboTexts(window.form()->comboBox),
                                   QStringList({"Read information: 10 s", "Incomplete device info"}), 15000);
     }
@@ -99,7 +99,7 @@ private slots:
     void noDeviceMeansNoConnection() {
         WindowFixture fixture;
         fixture.link().unplug();
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"No Devices"}));
         QVERIFY(!WindowFixture::connectWindow(window));
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Device Connected"));
@@ -110,7 +110,7 @@ private slots:
         WindowFixture fixture;
         fixture.link().unplug();
         fixture.link().addDevice("OTHER01");
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(!WindowFixture::connectWindow(window));
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Device Connected"));
     }
@@ -118,7 +118,7 @@ private slots:
     void unansweredHandshakeClosesTheLink() {
         WindowFixture fixture;
         fixture.instrument().leaveCommandsUnanswered(1);
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(!WindowFixture::connectWindow(window));
         QCOMPARE(fixture.lastMessage(), QStringLiteral("No Device Connected"));
         QVERIFY(window.form()->widget_play->isHidden());
@@ -137,7 +137,7 @@ private slots:
         QFETCH(int, width);
         WindowFixture fixture;
         fixture.instrument().setBatteryCode(static_cast<std::uint16_t>(code));
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         QCOMPARE(window.form()->pushButton_Connect->text(), QStringLiteral("Disconnect"));
         QVERIFY(!window.form()->widget_play->isHidden());
@@ -148,7 +148,7 @@ private slots:
 
     void batteryQueryAfterDisconnectTouchesNoLink() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         WindowFixture::press(window, window.form()->pushButton_Connect);
         QVERIFY(!window.isConnected());
@@ -178,13 +178,13 @@ private slots:
         QFETCH(double, time);
         QFETCH(double, capacitance);
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         auto *button = window.findChild<QRadioButton *>(range);
         WindowFixture::applySetting(window, button, "10", "-5", "0", "0", positive);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting successful."));
         QCOMPARE(fixture.instrument().receivedCommands().back(), command);
-        ReceiverThread &worker = window.worker();
+        ReceiverThread &worker = workerOf(window.session());
         QCOMPARE(worker.m_integralTime.load(), time);
         QCOMPARE(worker.m_integralCurrent.load(), capacitance);
         QCOMPARE(worker.m_currentMode.load(), positive);
@@ -198,32 +198,32 @@ private slots:
 
     void unansweredSettingFailsButKeepsTheNewRange() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         fixture.instrument().leaveCommandsUnanswered(1);
         WindowFixture::applySetting(window, window.form()->radioButton_10, "10", "-5", "0", "0");
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Setting failed"));
-        QCOMPARE(window.worker().m_currentRange.load(), 10);
-        QCOMPARE(window.worker().m_videoFps.load(), 15);
-        QCOMPARE(window.worker().m_integralTime.load(), 0.0);  // only an acknowledged setting changes these
+        QCOMPARE(workerOf(window.session()).m_currentRange.load(), 10);
+        QCOMPARE(workerOf(window.session()).m_videoFps.load(), 15);
+        QCOMPARE(workerOf(window.session()).m_integralTime.load(), 0.0);  // only an acknowledged setting changes these
     }
 
     void optionalGearRange() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         window.form()->lineEdit_gear->setText("2.5");
         WindowFixture::applySetting(window, window.form()->radioButton_optional_gear, "10", "-5", "0", "0");
         QVERIFY(!window.form()->widget_range->isHidden());
         QCOMPARE(window.integrationCount(), 72960);
         QCOMPARE(window.gearCode(), 4);
-        QCOMPARE(window.worker().m_currentRange.load(), 2);
+        QCOMPARE(workerOf(window.session()).m_currentRange.load(), 2);
         QVERIFY(window.settingsSummary().startsWith("Current:2.5\n"));
     }
 
     void settingIsRefusedWhenIncompleteOrCapturing() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         WindowFixture::applySetting(window, window.form()->radioButton_100, "10", "", "0", "0");
         QCOMPARE(fixture.lastMessage(), QStringLiteral("input fields are empty"));
@@ -248,7 +248,7 @@ private slots:
 
     void refusalsWithoutACapture() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         // Without a connection the play button is hidden, so no press can reach its refusal: it is asked directly.
         QVERIFY(window.form()->widget_play->isHidden());
         window.handle_play_button_click();
@@ -275,14 +275,14 @@ private slots:
         QFETCH(QString, message);
         WindowFixture fixture;
         QTemporaryDir saves;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         window.form()->lineEdit_savepath->setText(saves.path());
         window.form()->comboBox_saveframes->setCurrentText(count);
         window.form()->pushButton_save->click();
         QCOMPARE(fixture.lastMessage(), message);
-        QVERIFY(!window.worker().saveInProgress());
+        QVERIFY(!workerOf(window.session()).saveInProgress());
         QVERIFY(QDir(saves.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
     }
 
@@ -291,7 +291,7 @@ private slots:
         QTemporaryDir saves;
         QDir(saves.path()).mkdir("scan");
         QDir(saves.path()).mkdir("scan_1");
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QVERIFY(WindowFixture::connectWindow(window));
         WindowFixture::applySetting(window, ui->radioButton_100, "10", "-5", "0", "0");
@@ -306,7 +306,7 @@ private slots:
         window.form()->pushButton_save->click();  // a second run waits for the first
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please wait until the current save has finished."));
         QTRY_COMPARE(ui->label_savestate->text(), QStringLiteral("Save success!"));
-        QTRY_VERIFY(!window.worker().saveInProgress());
+        QTRY_VERIFY(!workerOf(window.session()).saveInProgress());
         QCOMPARE(ui->progressBar->value(), 100);
 
         const QString run = saves.path() + "/scan_2/";
@@ -358,12 +358,12 @@ private slots:
         QTemporaryDir parent;
         const QString saves = parent.filePath(QStringLiteral("saves"));
         QVERIFY(QDir().mkpath(saves));
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         requestSave(window, saves, name, QStringLiteral("1"));
         QCOMPARE(fixture.lastMessage(), message);
-        QVERIFY(!window.worker().saveInProgress());
+        QVERIFY(!workerOf(window.session()).saveInProgress());
         QTest::qWait(100);
         QCOMPARE(entries(saves), QStringList());
         QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("saves")});
@@ -372,7 +372,7 @@ private slots:
     void saveNameStaysAsTyped() {
         WindowFixture fixture;
         QTemporaryDir saves;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         const QString name = QStringLiteral("%1 run %2 %L1");
@@ -380,7 +380,7 @@ private slots:
             window.form()->label_savestate->clear();
             requestSave(window, saves.path(), name, QStringLiteral("1"));
             QTRY_COMPARE(window.form()->label_savestate->text(), QStringLiteral("Save success!"));
-            QTRY_VERIFY(!window.worker().saveInProgress());
+            QTRY_VERIFY(!workerOf(window.session()).saveInProgress());
             QVERIFY2(
                 QFileInfo(saves.filePath(run + QLatin1Char('/') + run + QStringLiteral("_current.csv"))).size() > 0,
                 qPrintable(run));
@@ -413,7 +413,7 @@ private slots:
             directory = blocker.fileName() + QStringLiteral("/runs");
         }
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QSignalSpy ends(&window.session(), &InstrumentSession::saveFinished);
         QVERIFY(WindowFixture::connectWindow(window));
@@ -430,7 +430,7 @@ private slots:
                  qPrintable(message));
         QVERIFY2(message.endsWith(QLatin1Char('\n') + reason), qPrintable(message));
         // Nothing later overwrites it, and acquisition goes on.
-        QTRY_VERIFY(!window.worker().saveInProgress());
+        QTRY_VERIFY(!workerOf(window.session()).saveInProgress());
         QSignalSpy frames(&window.session(), &InstrumentSession::frameReady);
         QTRY_VERIFY(frames.size() >= 5);
         QCOMPARE(ui->label_savestate->text(), QStringLiteral("Save failed"));
@@ -449,7 +449,7 @@ private slots:
     void settingsSurviveARestart() {
         WindowFixture fixture;
         {
-            MainWindow window;
+            MainWindow window(fixture.usbLink());
             Ui::MainWindow *ui = window.form();
             ui->comboBox_saveframes->setCurrentText("30");
             ui->lineEdit_savepath->setText("/data/runs");
@@ -462,12 +462,12 @@ private slots:
             ui->checkBox_negative->setChecked(true);
             ui->checkBox_data->setChecked(false);
             ui->checkBox_video->setChecked(true);
-            window.worker().m_integralTime = 912000.0;
-            window.worker().m_integralCurrent = 9.6;
-            window.worker().m_currentRange = 10;
-            window.worker().m_currentMode = false;
+            workerOf(window.session()).m_integralTime = 912000.0;
+            workerOf(window.session()).m_integralCurrent = 9.6;
+            workerOf(window.session()).m_currentRange = 10;
+            workerOf(window.session()).m_currentMode = false;
         }
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QCOMPARE(ui->comboBox_saveframes->currentText(), QStringLiteral("30"));
         QCOMPARE(ui->lineEdit_savepath->text(), QStringLiteral("/data/runs"));
@@ -481,24 +481,24 @@ private slots:
         QVERIFY(ui->checkBox_video->isChecked());
         QCOMPARE(window.settingsSummary(),
                  QStringLiteral("Current:10\nVbias1:0.5\nVbias2:0.5\nVon:10\nVoff:-5\nModel : negative"));
-        QCOMPARE(window.worker().m_integralTime.load(), 912000.0);
-        QCOMPARE(window.worker().m_integralCurrent.load(), 9.6);
-        QCOMPARE(window.worker().m_currentRange.load(), 10);
-        QCOMPARE(window.worker().m_currentMode.load(), false);
+        QCOMPARE(workerOf(window.session()).m_integralTime.load(), 912000.0);
+        QCOMPARE(workerOf(window.session()).m_integralCurrent.load(), 9.6);
+        QCOMPARE(workerOf(window.session()).m_currentRange.load(), 10);
+        QCOMPARE(workerOf(window.session()).m_currentMode.load(), false);
     }
 
     void firstStartWithAnEmptyStore() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QCOMPARE(window.form()->comboBox_saveframes->currentText(), QStringLiteral("0"));
         QVERIFY(window.form()->radioButton_500->isChecked());
         QVERIFY(window.settingsSummary().startsWith("Current:500\n"));
-        QCOMPARE(window.worker().m_currentRange.load(), 0);
+        QCOMPARE(workerOf(window.session()).m_currentRange.load(), 0);
     }
 
     void unpluggingDuringACaptureEndsItCleanly() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         fixture.link().unplug();
@@ -507,13 +507,12 @@ private slots:
         QVERIFY(!window.isConnected());
         QCOMPARE(window.form()->pushButton_Connect->text(), QStringLiteral("Connect"));
         QVERIFY(window.form()->widget_play->isHidden());
-        std::unique_lock lock(window.worker().m_mutex);
-        QVERIFY(window.worker().m_paused);
+        QCOMPARE(workerOf(window.session()).phase(), ReceiverThread::LoopPhase::Paused);
     }
 
     void anotherDeviceComingLeavesTheConnectionAlone() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         fixture.link().addDevice("OTHER01");
         QTRY_COMPARE(comboTexts(window.form()->comboBox), QStringList({"VANTIKO", "OTHER01"}));
@@ -523,7 +522,7 @@ private slots:
 
     void readFailuresEndCaptureAndConnection() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         fixture.instrument().failReads(1000);
@@ -536,7 +535,7 @@ private slots:
     void deviceLostWithoutNoticeEndsCaptureAndConnection() {
         // The instrument goes away and no device-change event says so: only its failing status calls do.
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(window));
         startCaptureAndWaitForFrames(window);
         fixture.link().setDeviceChangeCallback({});

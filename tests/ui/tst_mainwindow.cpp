@@ -44,7 +44,7 @@ class TestMainWindow : public QObject {
 private slots:
     void startsOnTheSystemPageWithTheWorkerPaused() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
         QCOMPARE(ui->listWidget->count(), 5);
@@ -59,13 +59,12 @@ private slots:
         QCOMPARE(ui->comboBox_saveframes->count(), 7);
         QCOMPARE(ui->comboBox_saveframes->itemText(6), QStringLiteral("1000"));
         QVERIFY(window.minimumWidth() >= 840);
-        std::unique_lock lock(window.worker().m_mutex);
-        QVERIFY(window.worker().m_paused);
+        QCOMPARE(workerOf(window.session()).phase(), ReceiverThread::LoopPhase::Paused);
     }
 
     void navigationShowsThePageAndSwapsIcons() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         ui->listWidget->setCurrentRow(3);
         QCOMPARE(ui->stackedWidget->currentWidget(), ui->page_5);
@@ -95,7 +94,7 @@ private slots:
 
     void displayedFramesFollowTheOrientationButtons() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.receive_displayImage(markedPicture());  // the first frame is only timed
         QCOMPARE(window.form()->label_fps->text(), QStringLiteral("FPS : N/A"));
         QVERIFY(window.imageView()->label()->pixmap().isNull());
@@ -111,17 +110,17 @@ private slots:
 
     void clickSelectsThePixelWhateverTheOrientation() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         WindowFixture::press(window, window.form()->pushButton_rotate);
         WindowFixture::press(window, window.form()->pushButton_mirrorVertical);
         emit window.imageView()->click_coor(5, 2);
         QCOMPARE(window.form()->label_clicked_locate->text(), QStringLiteral("Coordinate: ( 5 , 2 ) "));
-        QCOMPARE(window.worker().m_selectedIndex.load(), 133);
+        QCOMPARE(workerOf(window.session()).m_selectedIndex.load(), 133);
     }
 
     void currentReadout() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.handleCellClicked(12.3456789);
         QCOMPARE(window.form()->label_clicked_current->text(), QStringLiteral(" Current : 12.3457 nA "));
     }
@@ -148,7 +147,7 @@ private slots:
 
     void closeButtonAsksAndIsRefusedWhileCapturing() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         fixture.answer = false;
         WindowFixture::press(window, window.form()->pushButton_close);
@@ -170,7 +169,7 @@ private slots:
 
     void maximiseButtonSwapsItsPicture() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.show();
         WindowFixture::press(window, window.form()->pushButton_maxsize);
         QVERIFY(window.form()->pushButton_maxsize->styleSheet().contains("Maximize-3.png"));
@@ -181,7 +180,7 @@ private slots:
 
     void polarityBoxesExcludeEachOther() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QVERIFY(ui->checkBox_positive->isChecked());
         ui->checkBox_negative->setChecked(true);
@@ -192,7 +191,7 @@ private slots:
 
     void cancelledDirectoryPickerKeepsThePath() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         window.form()->lineEdit_savepath->setText("/keep/this");
         window.form()->pushButton_savepath->click();
         QCOMPARE(fixture.lastMessage(), QStringLiteral("Please select a valid path"));
@@ -209,18 +208,18 @@ private slots:
 
     void voltageHelpOpensTheDialog() {
         WindowFixture fixture;
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         WindowFixture::press(window, window.form()->pushButton_voltage_about);
         QCOMPARE(fixture.lastMessage(), QStringLiteral("VoltageDetails"));
     }
 
     void destructionJoinsTheWorkerEvenWhileCapturing() {
         WindowFixture fixture;
-        auto window = std::make_unique<MainWindow>();
+        auto window = std::make_unique<MainWindow>(fixture.usbLink());
         QVERIFY(WindowFixture::connectWindow(*window));
         WindowFixture::press(*window, window->form()->pushButton_play);
         QTRY_VERIFY(!window->imageView()->label()->pixmap().isNull());
-        QSignalSpy finished(&window->worker(), &ReceiverThread::finished);
+        QSignalSpy finished(&workerOf(window->session()), &ReceiverThread::finished);
         window.reset();  // returns only once the worker thread has been stopped and joined
         QCOMPARE(finished.count(), 1);
     }

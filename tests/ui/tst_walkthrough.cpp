@@ -77,7 +77,7 @@ private slots:
         WindowFixture &fixture = *fixturePointer;
         QTemporaryDir saves;
         {
-            MainWindow window;
+            MainWindow window(fixture.usbLink());
             Ui::MainWindow *ui = window.form();
             window.show();
             PictureWatcher pictures(window.session());
@@ -143,7 +143,7 @@ private slots:
             ui->checkBox_video->setChecked(true);
             window.form()->pushButton_save->click();
             QTRY_COMPARE(ui->label_savestate->text(), QStringLiteral("Save success!"));
-            QTRY_VERIFY(!window.worker().saveInProgress());
+            QTRY_VERIFY(!workerOf(window.session()).saveInProgress());
             const QDir run(saves.path() + "/first");
             QCOMPARE(run.entryList({"*.csv"}, QDir::Files).size(), 4);
             QCOMPARE(QDir(run.filePath("pic")).entryList({"*.png"}, QDir::Files).size(), 5);
@@ -161,7 +161,7 @@ private slots:
         }
 
         // Restart: everything as it was left.
-        MainWindow window;
+        MainWindow window(fixture.usbLink());
         Ui::MainWindow *ui = window.form();
         QVERIFY(ui->radioButton_100->isChecked());
         QCOMPARE(ui->lineEdit_von->text(), QStringLiteral("10"));
@@ -173,10 +173,10 @@ private slots:
         QCOMPARE(ui->comboBox_saveframes->currentText(), QStringLiteral("5"));
         QVERIFY(ui->checkBox_picture->isChecked());
         QVERIFY(ui->checkBox_video->isChecked());
-        QCOMPARE(window.worker().m_integralTime.load(), 91200.0);
-        QCOMPARE(window.worker().m_integralCurrent.load(), 9.6);
-        QCOMPARE(window.worker().m_currentRange.load(), 100);
-        QVERIFY(window.worker().m_currentMode.load());
+        QCOMPARE(workerOf(window.session()).m_integralTime.load(), 91200.0);
+        QCOMPARE(workerOf(window.session()).m_integralCurrent.load(), 9.6);
+        QCOMPARE(workerOf(window.session()).m_currentRange.load(), 100);
+        QVERIFY(workerOf(window.session()).m_currentMode.load());
     }
 };
 

@@ -5,12 +5,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "KeepRatioWidget.h"
-#include "LinkFactory.h"
 #include "MainWindow.h"
 #include "SimulatedLink.h"
 #include "UserDialogs.h"
@@ -53,11 +53,10 @@ int main(int argc, char *argv[]) {
 
     auto link = std::make_unique<SimulatedLink>();
     SimulatedLink *simulator = link.get();
-    LinkFactory::setInstance(std::move(link));
     UserDialogs::setHandler({[](const QString &) { return false; }, QString()});
 
     {
-        MainWindow window;
+        MainWindow window(link.get());
         window.setAttribute(Qt::WA_TranslucentBackground);
         window.setWindowFlags(window.windowFlags() | Qt::FramelessWindowHint);
         window.show();
@@ -114,6 +113,6 @@ int main(int argc, char *argv[]) {
         settle(200);
     }
     UserDialogs::clearHandler();
-    LinkFactory::setInstance(nullptr);
+    link.reset();
     return 0;
 }

@@ -22,6 +22,7 @@ namespace {
 // between (a device plugged in at that moment) must not write past the array.
 constexpr std::uint32_t kSpareListRecords = 16;
 
+// Where a user names the file; the backend choice reads it and hands the file over.
 const char *const kEnvironmentLibrary = "VANTIKO_D2XX_LIBRARY";
 // How often a wait looks at the queue when the library cannot signal arrivals.
 constexpr auto kStatusPollInterval = std::chrono::milliseconds(1);
@@ -72,8 +73,8 @@ std::unique_ptr<QLibrary> openFirstLibrary(const QStringList &names, QString *er
     return nullptr;
 }
 
-QString loadFailureText(const QStringList &names, const QString &error) {
-    if (!qEnvironmentVariableIsEmpty(kEnvironmentLibrary)) {
+QString loadFailureText(const QString &libraryFile, const QStringList &names, const QString &error) {
+    if (!libraryFile.isEmpty()) {
         return QStringLiteral("The D2XX library \"%1\" named by %2 could not be loaded: %3")
             .arg(names.value(0), QString::fromLatin1(kEnvironmentLibrary), error);
     }
@@ -228,10 +229,9 @@ private:
 #endif
 };
 
-QStringList D2xxLibraryLink::candidateLibraryNames() {
-    const QString named = qEnvironmentVariable(kEnvironmentLibrary);
-    if (!named.isEmpty()) {
-        return {named};
+QStringList D2xxLibraryLink::candidateLibraryNames(const QString &libraryFile) {
+    if (!libraryFile.isEmpty()) {
+        return {libraryFile};
     }
 #if defined(Q_OS_WIN)
     return {QStringLiteral("ftd2xx.dll"), QStringLiteral("ftd2xx64.dll")};
@@ -242,13 +242,13 @@ QStringList D2xxLibraryLink::candidateLibraryNames() {
 #endif
 }
 
-std::unique_ptr<D2xxLibraryLink> D2xxLibraryLink::load(QString *diagnostic) {
-    const QStringList names = candidateLibraryNames();
+std::unique_ptr<D2xxLibraryLink> D2xxLibraryLink::load(const QString &libraryFile, QString *diagnostic) {
+    const QStringList names = candidateLibraryNames(libraryFile);
     QString error;
     std::unique_ptr<QLibrary> library = openFirstLibrary(names, &error);
     if (!library) {
         if (diagnostic) {
-            *diagnostic = loadFailureText(names, error);
+            *diagnostic = loadFailureText(libraryFile, names, error);
         }
         return nullptr;
     }

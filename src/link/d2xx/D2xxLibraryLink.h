@@ -14,7 +14,8 @@
 class QLibrary;
 
 // The link over FTDI's own D2XX library, loaded at run time so the program builds and starts without it.
-// VANTIKO_D2XX_LIBRARY names one library file to use; otherwise the platform's usual names are tried.
+// The caller may name one library file to use (VANTIKO_D2XX_LIBRARY or --d2xx-library, read by the backend
+// choice); otherwise the platform's usual names are tried.
 //
 // Every function is resolved once, when the library is loaded. Handles given to callers are tokens of this
 // link, never the library's own: a call on a closed handle gets ft::InvalidHandle without reaching the
@@ -43,9 +44,10 @@ public:
 
     // Loads the library and resolves its functions. On failure returns null and sets `diagnostic` to one
     // sentence that names the library, or the function it lacks.
-    static std::unique_ptr<D2xxLibraryLink> load(QString *diagnostic = nullptr);
-    // The library names tried, in order: the file VANTIKO_D2XX_LIBRARY names alone, or the platform's names.
-    static QStringList candidateLibraryNames();
+    // `libraryFile`, when not empty, is the one file tried.
+    static std::unique_ptr<D2xxLibraryLink> load(const QString &libraryFile, QString *diagnostic = nullptr);
+    // The library names tried, in order: `libraryFile` alone when given, or the platform's names.
+    static QStringList candidateLibraryNames(const QString &libraryFile);
 
     ~D2xxLibraryLink() override;
     D2xxLibraryLink(const D2xxLibraryLink &) = delete;

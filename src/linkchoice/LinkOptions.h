@@ -9,8 +9,8 @@ class QCommandLineParser;
 // for the program and for any other front end on the same link code. Qt Core only: no application object is
 // needed, so --help and --version answer without a display.
 //
-// An option wins over the environment: applyToEnvironment() puts the choice into VANTIKO_LINK and
-// VANTIKO_D2XX_LIBRARY, which LinkFactory reads when it creates the process-wide link.
+// An option wins over the environment: LinkChoice::fromOptions() takes what is given here and the environment
+// for the rest.
 class LinkOptions {
 public:
     // Exit status for a command line that cannot be used (unknown option, unknown backend, missing value).
@@ -42,8 +42,6 @@ public:
     const QString &link() const { return m_link; }
     const QString &d2xxLibrary() const { return m_d2xxLibrary; }
 
-    // Sets VANTIKO_LINK and VANTIKO_D2XX_LIBRARY for the options given; leaves the others as they are.
-    void applyToEnvironment() const;
     // Writes output() to standard output and error() to standard error.
     void print() const;
 

@@ -12,7 +12,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
-#include "WorkerLog.h"
+#include "ExportLog.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ public:
         makeParentDirectory(m_file.fileName());
         // Unbuffered: each block goes to the system at once, so a full disk shows at the write that hit it.
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            qCWarning(lcReceiver).noquote() << "Could not open file for writing:" << m_file.fileName();
+            qCWarning(lcExport).noquote() << "Could not open file for writing:" << m_file.fileName();
             m_failure = SaveFailure{m_file.fileName(), m_file.errorString()};
             return false;
         }
@@ -198,7 +198,7 @@ public:
             }
         }
         if (m_failure) {
-            qCWarning(lcReceiver).noquote() << "File error after attempt to write:" << m_failure->reason;
+            qCWarning(lcExport).noquote() << "File error after attempt to write:" << m_failure->reason;
         }
         return m_failure;
     }
@@ -261,7 +261,7 @@ SaveResult CsvExport::writeFrames(const QString &path, const std::vector<std::ve
     }
     if (frames.empty()) {
         if (timestamps.isEmpty()) {
-            qCWarning(lcReceiver) << "No data to save.";
+            qCWarning(lcExport) << "No data to save.";
         }
         return file.close();
     }
@@ -271,7 +271,7 @@ SaveResult CsvExport::writeFrames(const QString &path, const std::vector<std::ve
     qsizetype written = 0;
     for (const std::vector<double> &frame : frames) {
         if (frame.size() < static_cast<std::size_t>(valuesPerFrame)) {
-            qCWarning(lcReceiver) << "Data array does not contain enough data.";
+            qCWarning(lcExport) << "Data array does not contain enough data.";
             continue;
         }
         block.clear();
@@ -294,12 +294,12 @@ SaveResult CsvExport::writeReference(const QString &path, const std::vector<doub
         return file.failure();
     }
     if (reference.empty()) {
-        qCWarning(lcReceiver) << "No data to save.";
+        qCWarning(lcExport) << "No data to save.";
         return file.close();
     }
     if (reference.size() < static_cast<std::size_t>(valuesPerFrame)) {
         // Never read past the end: a short reference is not a grid.
-        qCWarning(lcReceiver) << "Data array does not contain enough data.";
+        qCWarning(lcExport) << "Data array does not contain enough data.";
         return file.close();
     }
     std::string block;

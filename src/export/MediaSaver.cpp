@@ -11,14 +11,16 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "RunFolder.h"
+
 namespace {
 
 constexpr int kVideoSide = 64;
 // Written past the end of an unreadable video to learn why it could not be completed (then cut off again).
 constexpr qint64 kProbeBytes = 64 * 1024;
 
-QString runDirectory(const MediaRun &run) {
-    return run.savePath + QLatin1Char('/') + run.saveName;
+RunFolder folderOf(const MediaRun &run) {
+    return RunFolder(run.savePath, run.saveName);
 }
 
 // A view of the picture's pixels, no copy: the matrix is used before the image goes out of scope.
@@ -94,13 +96,13 @@ void MediaSaver::abort() {
 }
 
 bool MediaSaver::openVideo(const MediaRun &run) {
-    const QString directory = runDirectory(run) + QLatin1Char('/');
+    const QString directory = folderOf(run).path() + QLatin1Char('/');
     if (const SaveResult failure = ensureDirectory(directory)) {
         std::cerr << "Error: Failed to create directory." << std::endl;
         fail(QStringLiteral("Save failed: could not create the save folder."), *failure);
         return false;
     }
-    m_videoFile = directory + run.saveName + QStringLiteral("_output_video.mp4");
+    m_videoFile = folderOf(run).filePath(QStringLiteral("_output_video.mp4"));
     m_videoFrames = 0;
     bool opened = false;
     try {
@@ -130,7 +132,7 @@ void MediaSaver::writeVideoFrame(const QImage &image) {
 }
 
 bool MediaSaver::writePicture(const QImage &image, const MediaRun &run) {
-    const QString directory = runDirectory(run) + QStringLiteral("/pic");
+    const QString directory = folderOf(run).path() + QStringLiteral("/pic");
     if (const SaveResult failure = ensureDirectory(directory)) {
         std::cerr << "Error: Failed to create directory." << std::endl;
         fail(QStringLiteral("Save failed: could not create the picture folder."), *failure);

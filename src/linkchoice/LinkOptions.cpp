@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileInfo>
 #include <QtGlobal>
 
@@ -155,15 +154,6 @@ void LinkOptions::fail(const QString &message, const QString &program) {
     m_finished = true;
     m_exitCode = usageExitCode;
     m_error = QStringLiteral("%1: %2\nTry \"%1 --help\".\n").arg(program, message);
-}
-
-void LinkOptions::applyToEnvironment() const {
-    if (!m_link.isEmpty()) {
-        qputenv("VANTIKO_LINK", m_link.toLocal8Bit());
-    }
-    if (!m_d2xxLibrary.isEmpty()) {
-        qputenv("VANTIKO_D2XX_LIBRARY", QFile::encodeName(m_d2xxLibrary));
-    }
 }
 
 void LinkOptions::print() const {

@@ -1,6 +1,7 @@
 #include <QCommandLineParser>
 #include <QTest>
 
+#include "LinkChoice.h"
 #include "LinkOptions.h"
 
 namespace {
@@ -26,7 +27,10 @@ private slots:
         QVERIFY(options.link().isEmpty());
         QVERIFY(options.d2xxLibrary().isEmpty());
         qputenv("VANTIKO_LINK", "libftdi");
-        options.applyToEnvironment();
+        const LinkChoice choice = LinkChoice::fromOptions(options);
+        QCOMPARE(choice.backend, QStringLiteral("libftdi"));
+        QVERIFY(choice.d2xxLibrary.isEmpty());
+        // The choice is a value: nothing is written back into the environment.
         QCOMPARE(qEnvironmentVariable("VANTIKO_LINK"), QStringLiteral("libftdi"));
         QVERIFY(!qEnvironmentVariableIsSet("VANTIKO_D2XX_LIBRARY"));
     }
@@ -46,8 +50,8 @@ private slots:
         const LinkOptions options = parse(arguments);
         QVERIFY(!options.finished());
         QCOMPARE(options.link(), backend);
-        options.applyToEnvironment();
-        QCOMPARE(qEnvironmentVariable("VANTIKO_LINK"), backend);
+        QCOMPARE(LinkChoice::fromOptions(options).backend, backend);
+        QCOMPARE(qEnvironmentVariable("VANTIKO_LINK"), QStringLiteral("libftdi"));
     }
 
     void d2xxLibraryOptionWinsOverTheEnvironment() {
@@ -55,9 +59,25 @@ private slots:
         const LinkOptions options = parse({"--link", "d2xx", "--d2xx-library", "/opt/ftdi/libftd2xx.so.1.4.27"});
         QVERIFY(!options.finished());
         QCOMPARE(options.d2xxLibrary(), QStringLiteral("/opt/ftdi/libftd2xx.so.1.4.27"));
-        options.applyToEnvironment();
-        QCOMPARE(qEnvironmentVariable("VANTIKO_D2XX_LIBRARY"), QStringLiteral("/opt/ftdi/libftd2xx.so.1.4.27"));
-        QCOMPARE(qEnvironmentVariable("VANTIKO_LINK"), QStringLiteral("d2xx"));
+        const LinkChoice choice = LinkChoice::fromOptions(options);
+        QCOMPARE(choice.d2xxLibrary, QStringLiteral("/opt/ftdi/libftd2xx.so.1.4.27"));
+        QCOMPARE(choice.backend, QStringLiteral("d2xx"));
+        QCOMPARE(qEnvironmentVariable("VANTIKO_D2XX_LIBRARY"), QStringLiteral("/elsewhere/libftd2xx.so"));
+    }
+
+    void theEnvironmentFillsWhatTheOptionsLeaveOut() {
+        qputenv("VANTIKO_LINK", "d2xx");
+        qputenv("VANTIKO_D2XX_LIBRARY", "/elsewhere/libftd2xx.so");
+        const LinkChoice linkOnly = LinkChoice::fromOptions(parse({"--link", "simulator"}));
+        QCOMPARE(linkOnly.backend, QStringLiteral("simulator"));
+        QCOMPARE(linkOnly.d2xxLibrary, QStringLiteral("/elsewhere/libftd2xx.so"));
+        const LinkChoice libraryOnly = LinkChoice::fromOptions(parse({"--d2xx-library", "/opt/libftd2xx.so"}));
+        QCOMPARE(libraryOnly.backend, QStringLiteral("d2xx"));
+        QCOMPARE(libraryOnly.d2xxLibrary, QStringLiteral("/opt/libftd2xx.so"));
+        // A later set of options (the tool's, after its command) wins over an earlier one.
+        const LinkChoice later =
+            LinkChoice::fromOptions(parse({"--link", "libftdi"})).withOptions(parse({"--link", "simulator"}));
+        QCOMPARE(later.backend, QStringLiteral("simulator"));
     }
 
     void unknownBackendListsTheValidOnes() {

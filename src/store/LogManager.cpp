@@ -55,3 +55,7 @@ void LogManager::logBytes(const unsigned char *bytes, std::size_t count) {
     std::cout << "[ " << t.tm_hour << ':' << t.tm_min << ':' << t.tm_sec << '.' << milliseconds << " ]"
               << hexBytes(bytes, count, true) << std::endl;
 }
+
+void LogManager::consoleLine(const char *text) {
+    std::cout << text << std::endl;
+}
