@@ -180,9 +180,12 @@ private:
 
     UsbFifoLink *m_link = nullptr;
     ft::Handle m_handle = nullptr;
+    // Declared before the worker, so the worker goes first: its destructor synchronises with the loop's last
+    // step, and only then do its connections (the thread's `started` among them) go. The join itself goes
+    // through Qt's own locks, which the thread sanitizer cannot see.
+    QThread m_workerThread;
     // On the heap, so the views that include this header never compile the worker's (and OpenCV's) headers.
     std::unique_ptr<ReceiverThread> m_worker;
-    QThread m_workerThread;
     LinkExchange m_exchange;
     QTimer m_batteryTimer;
     DeviceMonitor *m_deviceMonitor = nullptr;
