@@ -424,8 +424,7 @@ void InstrumentSession::applySettingNow(const Setting &setting) {
                                     });
 }
 
-// ---- Saving
-// ----------------------------------------------------------------------------------------------------------
+// ---- Saving -------------------------------------------------------------------------------------------------------
 
 bool InstrumentSession::saveInProgress() const {
     return m_worker->saveInProgress();

@@ -8,20 +8,9 @@
 
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
+#include "TextFile.h"
 
 using namespace receivertest;
-
-namespace {
-
-QString readAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return QStringLiteral("<missing>");
-    }
-    return QString::fromUtf8(file.readAll());
-}
-
-}  // namespace
 
 class TestReceiverExport : public QObject {
     Q_OBJECT
@@ -64,20 +53,20 @@ void TestReceiverExport::runWritesFourFiles() {
     QVERIFY(!worker.saveInProgress());
 
     const QString base = m_dir->filePath(QStringLiteral("scan/scan"));
-    const QString current = readAll(base + QStringLiteral("_current.csv"));
+    const QString current = readTextFile(base + QStringLiteral("_current.csv"));
     QCOMPARE(current.count(QLatin1Char('\n')), 2 * 66);
     // The renderer takes no timestamps itself; the loop does.
     QCOMPARE(current.count(QStringLiteral("Time: Unknown\n")), 2);
     const QStringList lines = current.split(QLatin1Char('\n'));
     QCOMPARE(lines.at(1).section(QLatin1Char(','), 0, 0), QStringLiteral("75"));
     QCOMPARE(lines.at(67).section(QLatin1Char(','), 0, 0), QStringLiteral("141.965"));
-    const QStringList grays = readAll(base + QStringLiteral("_gray.csv")).split(QLatin1Char('\n'));
+    const QStringList grays = readTextFile(base + QStringLiteral("_gray.csv")).split(QLatin1Char('\n'));
     QCOMPARE(grays.at(1).section(QLatin1Char(','), 0, 0), QStringLiteral("127"));
     QCOMPARE(grays.at(67).section(QLatin1Char(','), 0, 0), QStringLiteral("241"));
     // No calibration captured: the references as they started.
-    QVERIFY(readAll(base + QStringLiteral("_fullon.csv")).startsWith(QStringLiteral("150,150,")));
-    QVERIFY(readAll(base + QStringLiteral("_fulloff.csv")).startsWith(QStringLiteral("0,0,")));
-    QCOMPARE(readAll(base + QStringLiteral("_fulloff.csv")).count(QLatin1Char('\n')), 65);
+    QVERIFY(readTextFile(base + QStringLiteral("_fullon.csv")).startsWith(QStringLiteral("150,150,")));
+    QVERIFY(readTextFile(base + QStringLiteral("_fulloff.csv")).startsWith(QStringLiteral("0,0,")));
+    QCOMPARE(readTextFile(base + QStringLiteral("_fulloff.csv")).count(QLatin1Char('\n')), 65);
 }
 
 void TestReceiverExport::runWithoutDataWritesNothing() {

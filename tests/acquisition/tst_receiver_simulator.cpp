@@ -17,19 +17,12 @@
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 #include "SimulatedLink.h"
+#include "TextFile.h"
 
 using namespace receivertest;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString readAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return QString();
-    }
-    return QString::fromUtf8(file.readAll());
-}
 
 bool isCommand(const std::vector<std::uint8_t> &bytes, const Bytes &command) {
     return bytes == command;
@@ -229,7 +222,7 @@ void TestReceiverSimulator::saveFiveFramesWithDataPicturesAndVideo() {
     const QRegularExpression currentRow(QStringLiteral("^(-?[0-9.e+-]+,){63}-?[0-9.e+-]+$"));
     const QRegularExpression grayRow(QStringLiteral("^([0-9]+,){63}[0-9]+$"));
     for (const QString &suffix : {QStringLiteral("_current.csv"), QStringLiteral("_gray.csv")}) {
-        const QStringList lines = readAll(base + suffix).split(QLatin1Char('\n'));
+        const QStringList lines = readTextFile(base + suffix).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 5 * 66 + 1);  // the last line end leaves an empty piece
         for (int frame = 0; frame < 5; ++frame) {
             QVERIFY(timeLine.match(lines.at(frame * 66)).hasMatch());
@@ -242,14 +235,14 @@ void TestReceiverSimulator::saveFiveFramesWithDataPicturesAndVideo() {
         }
     }
     // The gray values are the pictures' bytes, frame by frame.
-    const QStringList grays = readAll(base + QStringLiteral("_gray.csv")).split(QLatin1Char('\n'));
+    const QStringList grays = readTextFile(base + QStringLiteral("_gray.csv")).split(QLatin1Char('\n'));
     for (int frame = 0; frame < 5; ++frame) {
         QCOMPARE(grays.at(frame * 66 + 1).section(QLatin1Char(','), 5, 5).toInt(),
                  int(m_log->images[frame].constScanLine(0)[5]));
     }
-    QCOMPARE(readAll(base + QStringLiteral("_fullon.csv")).count(QLatin1Char('\n')), 65);
-    QVERIFY(readAll(base + QStringLiteral("_fullon.csv")).startsWith(QStringLiteral("150,150,")));
-    QVERIFY(readAll(base + QStringLiteral("_fulloff.csv")).startsWith(QStringLiteral("0,0,")));
+    QCOMPARE(readTextFile(base + QStringLiteral("_fullon.csv")).count(QLatin1Char('\n')), 65);
+    QVERIFY(readTextFile(base + QStringLiteral("_fullon.csv")).startsWith(QStringLiteral("150,150,")));
+    QVERIFY(readTextFile(base + QStringLiteral("_fulloff.csv")).startsWith(QStringLiteral("0,0,")));
 
     // Five pictures, each the picture the window was sent for that frame.
     const QDir pictures(directory + QLatin1Char('/') + name + QStringLiteral("/pic"));
@@ -345,7 +338,7 @@ void TestReceiverSimulator::framesFlowWhileAFileWaitsForTheDisk() {
     const QByteArray written = reader.readAll();
     QCOMPARE(written.count('\n'), 2 * 66);
     QTRY_VERIFY_WITH_TIMEOUT(!m_worker->saveInProgress(), 10000);
-    QCOMPARE(readAll(m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_gray.csv")))
+    QCOMPARE(readTextFile(m_saveDir->filePath(name + QLatin1Char('/') + name + QStringLiteral("_gray.csv")))
                  .count(QLatin1Char('\n')),
              2 * 66);
 }

@@ -14,16 +14,9 @@
 #include <QTextStream>
 
 #include "CsvExport.h"
+#include "TextFile.h"
 
 namespace {
-
-QString readAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return QStringLiteral("<missing>");
-    }
-    return QString::fromUtf8(file.readAll());
-}
 
 // A full frame whose first values are the given ones and whose others are 0.
 std::vector<double> frameStartingWith(std::initializer_list<double> first) {
@@ -104,7 +97,7 @@ void TestCsvExport::framesFormat() {
     const QStringList stamps{QStringLiteral("2024/03/05 14:07:09.042"), QStringLiteral("2024/03/05 14:07:09.059")};
     CsvExport::writeFrames(path, frames, stamps);
 
-    const QString text = readAll(path);
+    const QString text = readTextFile(path);
     const QString expected = QStringLiteral("Time: 2024/03/05 14:07:09.042\n") +
                              block(firstRow({QStringLiteral("1"), QStringLiteral("-2.5")})) +
                              QStringLiteral("Time: 2024/03/05 14:07:09.059\n") +
@@ -132,7 +125,7 @@ void TestCsvExport::numberForms() {
     QFETCH(QString, text);
     const QString path = m_dir->filePath(QStringLiteral("value.csv"));
     CsvExport::writeReference(path, frameStartingWith({value}));
-    QCOMPARE(readAll(path).section(QLatin1Char(','), 0, 0), text);
+    QCOMPARE(readTextFile(path).section(QLatin1Char(','), 0, 0), text);
 }
 
 void TestCsvExport::valueFormMatchesTextStream_data() {
@@ -252,7 +245,7 @@ void TestCsvExport::missingTimestampsReadUnknown() {
     CsvExport::writeFrames(path, {frameStartingWith({}), frameStartingWith({}), frameStartingWith({})},
                            {QStringLiteral("2024/01/01 00:00:00.000")});
     const QStringList timeLines =
-        readAll(path).split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^Time")));
+        readTextFile(path).split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^Time")));
     QCOMPARE(timeLines, (QStringList{QStringLiteral("Time: 2024/01/01 00:00:00.000"), QStringLiteral("Time: Unknown"),
                                      QStringLiteral("Time: Unknown")}));
 }
@@ -263,7 +256,7 @@ void TestCsvExport::shortFrameIsLeftOut() {
     CsvExport::writeFrames(path, {std::vector<double>(4095, 1.0), frameStartingWith({7.0})},
                            {QStringLiteral("A"), QStringLiteral("B")});
     // The short frame uses up no timestamp: the written frame takes the first one.
-    QCOMPARE(readAll(path), QStringLiteral("Time: A\n") + block(firstRow({QStringLiteral("7")})));
+    QCOMPARE(readTextFile(path), QStringLiteral("Time: A\n") + block(firstRow({QStringLiteral("7")})));
 }
 
 void TestCsvExport::emptyFrameList() {
@@ -271,12 +264,12 @@ void TestCsvExport::emptyFrameList() {
     QTest::ignoreMessage(QtWarningMsg, "No data to save.");
     CsvExport::writeFrames(path, {}, {});
     QVERIFY(QFile::exists(path));
-    QCOMPARE(readAll(path), QString());
+    QCOMPARE(readTextFile(path), QString());
 
     // With timestamps but no frames the file is left empty without a warning.
     const QString second = m_dir->filePath(QStringLiteral("stamped.csv"));
     CsvExport::writeFrames(second, {}, {QStringLiteral("2024/01/01 00:00:00.000")});
-    QCOMPARE(readAll(second), QString());
+    QCOMPARE(readTextFile(second), QString());
 }
 
 void TestCsvExport::referenceFormat() {
@@ -287,14 +280,14 @@ void TestCsvExport::referenceFormat() {
         values << QStringLiteral("150");
     }
     const QString row = values.join(QLatin1Char(',')) + QLatin1Char('\n');
-    QCOMPARE(readAll(path), row.repeated(64) + QLatin1Char('\n'));
+    QCOMPARE(readTextFile(path), row.repeated(64) + QLatin1Char('\n'));
 }
 
 void TestCsvExport::emptyReference() {
     const QString path = m_dir->filePath(QStringLiteral("none.csv"));
     QTest::ignoreMessage(QtWarningMsg, "No data to save.");
     CsvExport::writeReference(path, {});
-    QCOMPARE(readAll(path), QString());
+    QCOMPARE(readTextFile(path), QString());
 }
 
 void TestCsvExport::unwritablePath() {
