@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include <QDateTime>
 #include <QLoggingCategory>
 
 #include "CommandProtocol.h"
@@ -78,8 +79,10 @@ void InstrumentSession::setUpWorker() {
     connect(m_worker.get(), &ReceiverThread::setMaxSuccess, this, &InstrumentSession::fullOnCaptured);
     connect(m_worker.get(), &ReceiverThread::setMinSuccess, this, &InstrumentSession::fullOffCaptured);
     connect(m_worker.get(), &ReceiverThread::saveFailed, this,
-            [this](const QString &, const QString &file, const QString &reason) {
-                m_workerFailure = SaveFailure{file, reason};
+            [this](int run, const QString &, const QString &file, const QString &reason) {
+                if (run == m_runId) {
+                    failRun(SaveFailure{file, reason});
+                }
             });
     connect(m_worker.get(), &ReceiverThread::saveFinished, this, &InstrumentSession::handleSaveFinished);
     connect(m_worker.get(), &ReceiverThread::frameValuesReady, this, [this] {
@@ -89,7 +92,7 @@ void InstrumentSession::setUpWorker() {
     });
     connect(m_worker.get(), &ReceiverThread::errorOccurred, this, &InstrumentSession::handleWorkerError);
     connect(m_worker.get(), &ReceiverThread::savemessage, this, [this](int frames) {
-        if (m_runFrames >= 1 && !m_runFailed) {
+        if (!m_runFailed) {
             emit saveProgress(frames, m_runFrames);
         }
     });
@@ -402,6 +405,7 @@ void InstrumentSession::applySettingNow(const Setting &setting) {
     parameters.vbias1Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(setting.vbias1));
     parameters.vbias2Code = CommandProtocol::biasVoltageCode(CommandProtocol::voltsFromText(setting.vbias2));
     m_settingsSummary = settingsSummary(setting.rangeNa, setting.vbias1, setting.vbias2, setting.von, setting.voff);
+    m_setting = setting;
     m_worker->setVideoFps(IntegrationSearch::estimatedFrameRate(setting.rangeNa));
     parameters.positive = setting.positive;
     m_worker->setPolarity(parameters.positive);
@@ -442,15 +446,21 @@ std::vector<double> InstrumentSession::fullOffReference() const {
     return m_worker->fullOffReference();
 }
 
-InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &request) {
+InstrumentSession::SaveRefusal InstrumentSession::checkSave(const SaveRequest &request) const {
     if (!m_capturing) {
         return SaveRefusal::NotCapturing;
     }
-    if (request.frames > maxSaveFrames) {
+    const bool timed = request.longRun && request.seconds > 0;
+    const bool beyondSaveLimit = timed || request.frames > maxSaveFrames;
+    if (beyondSaveLimit && request.longRun && (request.data || request.video)) {
+        // The CSV files and the video are made for runs a person looks through.
+        return SaveRefusal::LongRunFormat;
+    }
+    if (!timed && request.frames > (request.longRun ? maxLongRunFrames : maxSaveFrames)) {
         return SaveRefusal::TooManyFrames;
     }
     // A run of no frames would never complete and would record without end.
-    if (request.frames < 1) {
+    if (!timed && request.frames < 1) {
         return SaveRefusal::TooFewFrames;
     }
     // A new run in the middle of one would mix the two runs' frames and files.
@@ -463,46 +473,71 @@ InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &r
     }
     switch (SaveName::check(request.name)) {
         case SaveName::Problem::None:
-            break;
+            return SaveRefusal::None;
         case SaveName::Problem::Blank:
             return SaveRefusal::BlankName;
         case SaveName::Problem::Unsafe:
             return SaveRefusal::UnsafeName;
     }
+    return SaveRefusal::None;
+}
+
+NexusWriter::Run InstrumentSession::describeRun() const {
+    NexusWriter::Run run;
+    run.programName = QStringLiteral("vantiko");
+    run.programVersion = QStringLiteral(VANTIKO_VERSION);
+    run.serialNumber = QString::fromStdString(m_serial);
+    run.startTime = QDateTime::currentDateTime();
+    NexusWriter::Settings &s = run.settings;
+    // The conversion's own values, as the frames were converted with them; the range and the voltages as
+    // they were set.
+    s.rangeNa = m_worker->m_currentRange.load();
+    s.positive = m_worker->m_currentMode.load();
+    s.integrationTimeNs = m_worker->m_integralTime.load();
+    s.capacitancePf = m_worker->m_integralCurrent.load();
+    if (m_setting) {
+        s.rangeNa = m_setting->rangeNa;
+        s.vonV = CommandProtocol::voltsFromText(m_setting->von);
+        s.voffV = CommandProtocol::voltsFromText(m_setting->voff);
+        s.vbias1V = CommandProtocol::voltsFromText(m_setting->vbias1);
+        s.vbias2V = CommandProtocol::voltsFromText(m_setting->vbias2);
+    }
+    s.gearCode = m_gearCode;
+    s.integrationCount = m_integrationCount;
+    return run;
+}
+
+InstrumentSession::SaveRefusal InstrumentSession::startSave(const SaveRequest &request) {
+    if (const SaveRefusal refusal = checkSave(request); refusal != SaveRefusal::None) {
+        return refusal;
+    }
     ++m_runId;
     m_runFailed = false;
-    m_workerFailure = {};
-    m_runFrames = request.frames;
+    const bool timed = request.longRun && request.seconds > 0;
+    m_runFrames = timed ? 0 : request.frames;
+    m_runName = RunFolder::uniqueName(request.directory, request.name);
 
-    const QString directory = request.directory;
-    const QString runName = RunFolder::uniqueName(directory, request.name);
-    if (const SaveResult failure = RunFolder(directory, runName).create(m_settingsSummary)) {
-        // Nothing of the run could be kept: it ends here, and the next save may start at once.
-        failRun(*failure);
-        emit saveFinished(false);
-        return SaveRefusal::None;
-    }
-
-    m_runName = runName;
+    // The run's folder, parameter file and every other file are made by the save pipeline when the first
+    // frame is recorded.
     ReceiverThread::SaveRun run;
-    run.directory = directory;
-    run.name = runName;
+    run.directory = request.directory;
+    run.name = m_runName;
+    run.settingsSummary = m_settingsSummary;
     run.id = m_runId;
-    run.frames = request.frames;
+    run.frames = m_runFrames;
+    run.seconds = timed ? request.seconds : 0;
     run.data = request.data;
     run.pictures = request.pictures;
     run.video = request.video;
+    run.hdf5 = request.hdf5;
+    run.nexus = describeRun();
     m_worker->startSaveRun(run);
     return SaveRefusal::None;
 }
 
 void InstrumentSession::handleSaveFinished(int run, bool ok) {
-    const SaveFailure workerFailure = std::exchange(m_workerFailure, SaveFailure{});
     if (run != m_runId) {
         return;  // a run the session did not start (or an earlier one)
-    }
-    if (!ok) {
-        failRun(workerFailure);
     }
     emit saveFinished(ok && !m_runFailed);
 }

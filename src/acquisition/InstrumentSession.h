@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "FrameValues.h"
 #include "FtTypes.h"
 #include "LinkExchange.h"
+#include "NexusWriter.h"
 #include "SaveFailure.h"
 #include "UsbFifoLink.h"
 
@@ -44,6 +46,7 @@ public:
         NotCapturing,
         TooManyFrames,
         TooFewFrames,
+        LongRunFormat,  // a long run asked for CSV files or a video
         SaveRunning,
         NoDirectory,
         BlankName,   // see SaveName
@@ -64,13 +67,20 @@ public:
         QString directory;
         QString name;
         int frames = 0;
+        // Record for this many seconds instead of a number of frames (long runs only).
+        double seconds = 0;
         bool data = false;
         bool pictures = false;
         bool video = false;
+        bool hdf5 = false;
+        // Beyond maxSaveFrames, or for `seconds`: only a run that writes neither CSV files nor a video, whose
+        // files take each frame as it comes, and only when the client asks for it (the window never does).
+        bool longRun = false;
     };
 
     static constexpr char instrumentSerial[] = "VANTIKO";
     static constexpr int maxSaveFrames = 1000;
+    static constexpr int maxLongRunFrames = 1000000000;
 
     // `link` must outlive the session.
     explicit InstrumentSession(UsbFifoLink *link, QObject *parent = nullptr);
@@ -118,6 +128,8 @@ public:
     // The text of the range, voltages and polarity written into every run's parameter file.
     const QString &settingsSummary() const { return m_settingsSummary; }
     void setSettingsSummary(const QString &summary) { m_settingsSummary = summary; }
+    // The setting the summary describes, for the HDF5 file's settings; applySetting keeps it too.
+    void describeSetting(const Setting &setting) { m_setting = setting; }
     static QString settingsSummary(double rangeNa, const QString &vbias1, const QString &vbias2, const QString &von,
                                    const QString &voff);
     std::int32_t integrationCount() const { return m_integrationCount; }
@@ -147,10 +159,12 @@ signals:
     void pixelCurrent(double current);
     void fullOnCaptured();
     void fullOffCaptured();
-    // `frames` of the run's `total` are recorded. Not reported once the run has failed.
+    // `frames` of the run's `total` are recorded (total 0: a run of some seconds). Not reported once the run
+    // has failed.
     void saveProgress(int frames, int total);
     // A file (or folder) of the run could not be created, written or closed; `reason` is the system's.
-    // At most once per run; the run then ends with saveFinished(false).
+    // At most once per run, as soon as it happens; the run's other files go on, and the run ends with
+    // saveFinished(false).
     void saveFailed(const QString &file, const QString &reason);
     // Every file of the run is written and closed (ok), or the run failed.
     void saveFinished(bool ok);
@@ -176,6 +190,8 @@ private:
     void handleWorkerError();
     void setUpWorker();
     void handleSaveFinished(int run, bool ok);
+    SaveRefusal checkSave(const SaveRequest &request) const;
+    NexusWriter::Run describeRun() const;
     void failRun(const SaveFailure &failure);
 
     UsbFifoLink *m_link = nullptr;
@@ -202,8 +218,8 @@ private:
     // The id of the last run started (the worker's reports carry it), and whether it has failed already.
     int m_runId = 0;
     bool m_runFailed = false;
-    // The worker's report of the run's first failure, shown when the run's end confirms it is this run's.
-    SaveFailure m_workerFailure;
     QString m_runName;
+    // The last setting applied (or described by the view), once there is one.
+    std::optional<Setting> m_setting;
     std::string m_serial = instrumentSerial;
 };

@@ -58,7 +58,8 @@ ReceiverThread::ReceiverThread()
       m_recorder(m_calibration,
                  RunRecorder::Reports{
                      [this](int frames) { emit savemessage(frames); },
-                     [this](int run, const std::optional<SaveWriter::Failure> &failure) { reportRunEnd(run, failure); },
+                     [this](int run, const RunFailure &failure) { reportRunFailure(run, failure); },
+                     [this](int run, const std::optional<RunFailure> &failure) { emit saveFinished(run, !failure); },
                  }) {
     m_fullOffSnapshot.assign(kPixels, 0.0);
     m_fullOnSnapshot.assign(kPixels, 0.0);
@@ -112,7 +113,7 @@ double ReceiverThread::codeToCurrent(int code) const {
 }
 
 QImage ReceiverThread::renderFrame(const std::vector<unsigned char> &frame) {
-    const bool recording = m_recorder.recording();
+    const bool recording = m_recorder.beginFrame(m_videoFps.load(), false);
     QImage image = renderAndRecord(frame, recording, recording, conversionTable(conversion()));
     // Driven on its own (no loop, so no media step): a run ends with its recording.
     m_recorder.finishRunIfDone();
@@ -201,12 +202,9 @@ void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame,
 
 // --- Save runs ----------------------------------------------------------------------------------------------
 
-void ReceiverThread::reportRunEnd(int run, const std::optional<SaveWriter::Failure> &failure) {
-    if (failure) {
-        qCWarning(lcReceiver).noquote() << failure->text << failure->failure.file << failure->failure.reason;
-        emit saveFailed(failure->text, failure->failure.file, failure->failure.reason);
-    }
-    emit saveFinished(run, !failure);
+void ReceiverThread::reportRunFailure(int run, const RunFailure &failure) {
+    qCWarning(lcReceiver).noquote() << failure.text << failure.failure.file << failure.failure.reason;
+    emit saveFailed(run, failure.text, failure.failure.file, failure.failure.reason);
 }
 
 std::vector<FrameValues> ReceiverThread::takeFrameValues() {
@@ -372,8 +370,7 @@ void ReceiverThread::handleRecord(LoopState &state) {
 
 void ReceiverThread::processFrame(LoopState &state) {
     // One read of the recording flag per frame: the timestamp and the recorded values belong together.
-    const bool recording = m_recorder.recording();
-    m_recorder.stamp(recording);
+    const bool recording = m_recorder.beginFrame(m_videoFps.load(), true);
     // One look at the four conversion settings per frame: every step of the frame uses the same table.
     const ConversionTable &table = conversionTable(conversion());
     reportSelectedPixel(state.frame, table);
@@ -381,10 +378,10 @@ void ReceiverThread::processFrame(LoopState &state) {
     const bool forward = m_frameValuesWanted.load();
     FrameValues values;
     if (forward && recording) {
-        // Taken before rendering: the last recorded frame of a run ends the run and empties the stamps.
+        // Taken before rendering, which counts the frame.
         values.recorded = true;
         values.sequence = m_recorder.recordedCount() + 1;
-        values.time = m_recorder.stampOf(m_recorder.recordedCount());
+        values.time = m_recorder.frameStamp();
     }
     const QImage image = renderAndRecord(state.frame, recording, recording || forward, table);
     if (forward) {
@@ -393,7 +390,7 @@ void ReceiverThread::processFrame(LoopState &state) {
     // Published before the signal: a receiver that calls acquirePictures() sees every pixel written above.
     m_picturesSent.fetch_add(1, std::memory_order_release);
     emit sendImagetoMain(image);
-    m_recorder.saveMedia(image, recording, m_videoFps.load());
+    m_recorder.saveMedia(image);
 }
 
 void ReceiverThread::reportSelectedPixel(const std::vector<unsigned char> &frame, const ConversionTable &table) {

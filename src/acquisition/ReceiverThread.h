@@ -92,6 +92,9 @@ public:
     std::vector<double> fullOnReference() const { return m_calibration.fullOnReference(); }
     std::vector<double> fullOffReference() const { return m_calibration.fullOffReference(); }
 
+    // The currents and gray levels the renderer collected for its last frame: what a recording frame records.
+    const std::vector<double> &lastCurrents() const { return m_frameCurrents; }
+    const std::vector<double> &lastGrays() const { return m_frameGrays; }
     // The parts the worker calls, for tests and benchmarks that look inside.
     CalibrationCapture &calibration() { return m_calibration; }
     const RunRecorder &recorder() const { return m_recorder; }
@@ -107,9 +110,9 @@ signals:
     void savemessage(int index);
     void setMaxSuccess();
     void setMinSuccess();
-    // A file of the run could not be written: what failed in words, the file and the system's reason.
-    // Emitted (from the save writer's thread) once the run's files are all closed, before saveFinished.
-    void saveFailed(QString message, QString file, QString reason);
+    // A file of run `run` could not be written: what failed in words, the file and the system's reason.
+    // Emitted (from the save writer's thread) at the run's first failure; its other files go on.
+    void saveFailed(int run, QString message, QString file, QString reason);
     // Every file of run `run` has been written and closed (ok), or one of them failed (saveFailed came first).
     void saveFinished(int run, bool ok);
     // Frame values are waiting in takeFrameValues() (after each frame is rendered, while wanted).
@@ -149,7 +152,7 @@ private:
     void advanceCalibration(const std::vector<unsigned char> &frame, const ConversionTable &table);
     void forwardValues(FrameValues values);
     void writeNextCommand();
-    void reportRunEnd(int run, const std::optional<SaveWriter::Failure> &failure);
+    void reportRunFailure(int run, const RunFailure &failure);
 
     QSettings m_settings;
     std::atomic<ft::Handle> m_handle{nullptr};

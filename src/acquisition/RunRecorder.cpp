@@ -5,8 +5,6 @@
 #include <QDateTime>
 
 #include "CalibrationCapture.h"
-#include "MediaSaver.h"
-#include "RunFolder.h"
 
 namespace {
 
@@ -15,114 +13,96 @@ const QString kTimestampFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss.zzz");
 }  // namespace
 
 RunRecorder::RunRecorder(const CalibrationCapture &references, Reports reports)
-    : m_references(references), m_reports(std::move(reports)) {}
+    : m_references(references), m_reports(std::move(reports)) {
+    m_plan.frames = 5;  // what a save covers until one is asked for
+}
 
 void RunRecorder::start(const Run &run) {
-    m_recordedCurrents.clear();
-    m_recordedGrays.clear();
-    m_saveFrames = run.frames;
-    m_savePath = run.directory;
-    m_saveName = run.name;
-    m_saveRunId = run.id;
-    // The media flags go up before the recording flag: a media run starts only on a frame that records.
-    m_saveData = run.data;
-    m_savePicture = run.pictures;
-    m_saveVideo = run.video;
+    m_plan = run;
+    m_startClock = std::chrono::steady_clock::now();
+    if (!m_plan.nexus.startTime.isValid()) {
+        m_plan.nexus.startTime = QDateTime::currentDateTime();
+    }
     m_recording = true;
 }
 
 bool RunRecorder::inProgress() const {
-    return m_recording.load() || m_saveData.load() || m_savePicture.load() || m_saveVideo.load() || m_runOpen.load() ||
-           m_writer.busy();
+    return m_recording.load() || m_runOpen.load() || m_writer.busy();
 }
 
-void RunRecorder::stamp(bool recording) {
-    if (recording && m_stampCount < m_saveFrames.load()) {
-        m_timestamps.append(QDateTime::currentDateTime().toString(kTimestampFormat));
-        ++m_stampCount;
+bool RunRecorder::beginFrame(int videoFps, bool stamp) {
+    if (!m_recording.load()) {
+        return false;
     }
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - m_startClock).count();
+    if (m_runOpen.load()) {
+        const bool timeUp = m_plan.frames == 0 && seconds >= m_plan.seconds;
+        if (timeUp || m_writer.runLost()) {
+            endRecording();
+            return false;
+        }
+    } else {
+        beginRun(videoFps);
+    }
+    m_frame = RecordedFrame();
+    m_frame.seconds = seconds;
+    if (stamp) {
+        m_frame.stamp = QDateTime::currentDateTime().toString(kTimestampFormat);
+    }
+    return true;
 }
 
-QString RunRecorder::stampOf(int index) const {
-    return index >= 0 && index < m_timestamps.size() ? m_timestamps.at(index) : QString();
+void RunRecorder::beginRun(int videoFps) {
+    m_activeRunId = m_plan.id;
+    m_recordedCount = 0;
+    m_handedOver = 0;
+    m_runOpen = true;
+    RunPlan plan = m_plan;
+    plan.videoFps = videoFps;
+    m_references.copyReferences(plan.nexus.fullOnReference, plan.nexus.fullOffReference);
+    m_writer.beginRun(std::move(plan),
+                      [this, run = m_activeRunId](const RunFailure &failure) { m_reports.failed(run, failure); });
 }
 
 void RunRecorder::record(const std::vector<double> &currents, const std::vector<double> &grays) {
-    if (++m_recordedCount == 1) {
-        beginRun();
-    }
+    ++m_recordedCount;
+    m_frame.sequence = m_recordedCount;
+    m_frame.currents = currents;
+    m_frame.grays = grays;
+    m_framePending = true;
     m_reports.progress(m_recordedCount);
-    m_recordedCurrents.push_back(currents);
-    m_recordedGrays.push_back(grays);
-    if (m_recordedCount < m_saveFrames.load()) {
-        return;
+    if (m_plan.frames > 0 && m_recordedCount >= m_plan.frames) {
+        endRecording();
     }
-    if (m_saveData.load()) {
-        writeCsvFiles();
-    }
+}
+
+void RunRecorder::endRecording() {
+    // The run's last count comes twice, as it always has: once recorded, once complete.
     m_reports.progress(m_recordedCount);
-    m_recordedCount = 0;
-    m_stampCount = 0;
-    m_timestamps.clear();
     m_recording = false;
 }
 
-void RunRecorder::beginRun() {
-    m_activeRunId = m_saveRunId.load();
-    m_runOpen = true;
-    m_writer.beginRun();
-}
-
-void RunRecorder::writeCsvFiles() {
-    SaveWriter::Data data;
-    data.basePath = RunFolder(m_savePath, m_saveName).filePath(QString());
-    m_references.copyReferences(data.fullOn, data.fullOff);
-    // Moved, so a recording never holds more than its two lists of frames.
-    data.currents = std::move(m_recordedCurrents);
-    data.grays = std::move(m_recordedGrays);
-    data.timestamps = m_timestamps;
-    m_recordedCurrents.clear();
-    m_recordedGrays.clear();
-    m_writer.saveData(std::move(data));
-    // The data request holds for one run only.
-    m_saveData = false;
-}
-
-void RunRecorder::saveMedia(const QImage &image, bool recordingThisFrame, int videoFps) {
-    MediaRun run;
-    run.pictures = m_savePicture.load();
-    run.video = m_saveVideo.load();
-    // A run starts on a frame that saw the recording flag, which start() raises after the media flags: a frame
-    // caught between its writes would otherwise start a run without its video.
-    if ((run.pictures || run.video) && (m_mediaFrames > 0 || recordingThisFrame)) {
-        run.savePath = m_savePath;
-        run.saveName = m_saveName;
-        run.frames = m_saveFrames.load();
-        run.videoFps = videoFps;
-        // The picture is shared, not copied: the renderer makes a new one for every frame.
-        m_writer.saveMedia(image, run);
-        if (++m_mediaFrames >= run.frames) {
-            if (run.video) {
-                m_saveVideo = false;
-            }
-            if (run.pictures) {
-                m_savePicture = false;
-            }
-            m_mediaFrames = 0;
+void RunRecorder::saveMedia(const QImage &image) {
+    if (m_framePending) {
+        m_framePending = false;
+        if (m_plan.pictures || m_plan.video) {
+            // Shared, not copied: the renderer makes a new picture for every frame.
+            m_frame.image = image;
         }
+        m_writer.write(std::move(m_frame));
+        m_frame = RecordedFrame();
+        ++m_handedOver;
     }
-    finishRunIfDone();
-}
-
-void RunRecorder::finishRunIfDone() {
-    // The run ends once both its recording and its media run are over (they normally end on the same frame,
-    // so this runs after the frame's media step).
-    if (!m_runOpen.load() || m_recordedCount != 0 || m_mediaFrames != 0) {
+    if (!m_runOpen.load() || m_recording.load()) {
         return;
     }
-    m_writer.endRun([this, run = m_activeRunId](const std::optional<SaveWriter::Failure> &failure) {
-        m_reports.ended(run, failure);
-    });
+    std::vector<double> fullOn;
+    std::vector<double> fullOff;
+    m_references.copyReferences(fullOn, fullOff);
+    m_writer.endRun(
+        std::move(fullOn), std::move(fullOff),
+        [this, run = m_activeRunId](const std::optional<RunFailure> &failure) { m_reports.ended(run, failure); });
     // Lowered only now: once the session sees the run over (and the writer idle) it may publish the next one.
     m_runOpen = false;
 }

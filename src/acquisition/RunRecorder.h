@@ -1,47 +1,45 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include <QImage>
 #include <QString>
-#include <QStringList>
 
+#include "RecordedFrame.h"
+#include "RunPlan.h"
 #include "SaveWriter.h"
 
 class CalibrationCapture;
 
-// The recording hand-off of save runs: the session publishes a run, the worker hands over each frame it
-// renders (the stamp, the values, the picture), and the recorder passes them to the save writer in frame
-// order until the run has its frames, then closes the run. The writer writes the files on its own thread.
+// The recording side of save runs: the session publishes a run, the worker hands over each frame it renders
+// (the stamp, the values, the picture), and the recorder passes every recorded frame to the save writer in
+// frame order until the run has its frames (or its time), then ends the run. The writer writes the files
+// on its own thread, each frame as it arrives.
 //
-// start(), inProgress() and the flags' getters may be called from any thread; everything else from the
-// worker's thread only (or the thread that drives a worker without its loop, as tests do).
+// start(), inProgress() and recording() may be called from any thread; everything else from the worker's
+// thread only (or the thread that drives a worker without its loop, as tests do).
 class RunRecorder {
 public:
-    // What one save run records and writes.
-    struct Run {
-        QString directory;  // the chosen folder; the run's files go into directory/name
-        QString name;
-        int id = 0;  // comes back with the end report
-        int frames = 0;
-        bool data = false;
-        bool pictures = false;
-        bool video = false;
+    // What one save run records and writes, and the id its reports carry.
+    struct Run : RunPlan {
+        int id = 0;
     };
-    // How the recorder reports: progress on the worker's thread, the run's end on the writer's (or the
-    // caller's, when no writer thread runs).
+    // How the recorder reports: progress on the worker's thread, a failure and the run's end on the writer's
+    // (or the caller's, when no writer thread runs).
     struct Reports {
         std::function<void(int recordedFrames)> progress;
-        std::function<void(int run, const std::optional<SaveWriter::Failure> &failure)> ended;
+        std::function<void(int run, const RunFailure &failure)> failed;
+        std::function<void(int run, const std::optional<RunFailure> &failure)> ended;
     };
 
     RunRecorder(const CalibrationCapture &references, Reports reports);
 
-    // Publishes a run and raises its flags, the recording flag last: recording starts at the next frame that
-    // sees it. Only while inProgress() is false.
+    // Publishes a run and raises its flag: recording starts at the next frame that sees it. Only while
+    // inProgress() is false. The run's start time (of its time stamps in seconds) is now.
     void start(const Run &run);
     // True while a run still records frames or its files are still being written; a new run must wait.
     bool inProgress() const;
@@ -51,53 +49,40 @@ public:
     void stopWriter() { m_writer.stop(); }
 
     bool recording() const { return m_recording.load(); }
-    bool dataWanted() const { return m_saveData.load(); }
-    bool picturesWanted() const { return m_savePicture.load(); }
-    bool videoWanted() const { return m_saveVideo.load(); }
-    int runFrames() const { return m_saveFrames.load(); }
+    int runFrames() const { return m_plan.frames; }
 
-    // Takes the frame's time stamp while it records and the run still needs stamps.
-    void stamp(bool recording);
-    // Frames recorded so far in this run, and the stamp of recorded frame `index` (empty if none).
+    // One read of the recording flag per frame: whether this frame records. Ends a run whose time is up or
+    // whose files are all lost. `stamp`: take the frame's time stamp (the loop does; the renderer on its own
+    // does not).
+    bool beginFrame(int videoFps, bool stamp);
+    // Frames recorded so far in this run, and the stamp of the frame being recorded.
     int recordedCount() const { return m_recordedCount; }
-    QString stampOf(int index) const;
-    // Records one frame's values; at the run's last frame hands the data to the writer and ends the recording.
+    const QString &frameStamp() const { return m_frame.stamp; }
+    // Records the frame's values; at the run's last frame ends the recording.
     void record(const std::vector<double> &currents, const std::vector<double> &grays);
-    // Hands the frame's picture to the pictures and video of the run, when it has them, then ends the run
-    // once both its recording and its media are done.
-    void saveMedia(const QImage &image, bool recordingThisFrame, int videoFps);
-    // Ends the run if both its recording and its media are done (a worker driven without its loop).
-    void finishRunIfDone();
+    // Hands the recorded frame with its picture to the writer, then ends the run once its recording is over.
+    void saveMedia(const QImage &image);
+    // The same without a picture (a worker driven without its loop has no media step).
+    void finishRunIfDone() { saveMedia(QImage()); }
 
-    // The run's recorded values until they are handed to the writer (kept when the run saves no data).
-    const std::vector<std::vector<double>> &recordedCurrents() const { return m_recordedCurrents; }
-    const std::vector<std::vector<double>> &recordedGrays() const { return m_recordedGrays; }
-    const QStringList &timestamps() const { return m_timestamps; }
-    int stampCount() const { return m_stampCount; }
+    // Frames handed to the writer in the current (or last) run.
+    int handedOverFrames() const { return m_handedOver; }
 
 private:
-    void beginRun();
-    void writeCsvFiles();
+    void beginRun(int videoFps);
+    void endRecording();
 
     const CalibrationCapture &m_references;
     Reports m_reports;
-    // Raised by start(), lowered by the worker when the run has what it asked for.
-    std::atomic<bool> m_saveData{false};
-    std::atomic<bool> m_savePicture{false};
-    std::atomic<bool> m_saveVideo{false};
     std::atomic<bool> m_recording{false};
-    std::atomic<int> m_saveFrames{5};
-    // Published by start() before it raises a flag; read by the worker only while a flag is up.
-    QString m_savePath;
-    QString m_saveName;
-    std::atomic<int> m_saveRunId{0};
+    // Published by start() before it raises the flag; read by the worker only while the flag is up.
+    Run m_plan;
+    std::chrono::steady_clock::time_point m_startClock;
     // Worker thread only.
     int m_recordedCount = 0;
-    int m_stampCount = 0;
-    QStringList m_timestamps;
-    std::vector<std::vector<double>> m_recordedCurrents;
-    std::vector<std::vector<double>> m_recordedGrays;
-    int m_mediaFrames = 0;  // frames handed to the writer in the current media run (the saved-frame count)
+    int m_handedOver = 0;
+    bool m_framePending = false;  // m_frame holds a recorded frame not yet handed over
+    RecordedFrame m_frame;
     int m_activeRunId = 0;
     // Set from a run's first recorded frame until its end has been handed to the writer; atomic because
     // inProgress() reads it from the session's thread.

@@ -16,17 +16,11 @@
 #include "CliConsole.h"
 #include "InstrumentSession.h"
 #include "IntegrationSearch.h"
-#include "NexusWriter.h"
-
-#ifndef VANTIKO_VERSION
-#define VANTIKO_VERSION "unknown"
-#endif
 
 namespace {
 
 // Longest wait for the next frame before the capture counts as failed (the slowest range takes ~75 ms).
 constexpr int frameWatchdogMs = 10000;
-constexpr int hdf5FlushMs = 1000;
 
 // The window's battery gauge: the code as a voltage between 1.65 V (empty) and 2.075 V (full), in percent.
 int batteryPercent(int code) {
@@ -151,42 +145,42 @@ public:
         });
         connect(&m_session, &InstrumentSession::saveProgress, this, &AcquireCommand::progress);
         connect(&m_session, &InstrumentSession::saveFinished, this, &AcquireCommand::filesWritten);
-        connect(&m_session, &InstrumentSession::frameValues, this, &AcquireCommand::frame);
         m_watchdog.setSingleShot(true);
         m_watchdog.setInterval(frameWatchdogMs);
         connect(&m_watchdog, &QTimer::timeout, this, [this] {
             finish(ExitStatus::CaptureFailed,
-                   QStringLiteral("No frame arrived for %1 s after %2 of %3 frames: check the instrument and its "
-                                  "cable, then run again.")
+                   QStringLiteral("No frame arrived for %1 s after %2: check the instrument and its cable, then run "
+                                  "again.")
                        .arg(frameWatchdogMs / 1000)
-                       .arg(m_recorded)
-                       .arg(m_request.frames));
+                       .arg(framesSoFar()));
         });
-        m_flushTimer.setInterval(hdf5FlushMs);
-        connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushHdf5(); });
-
         connectThen([this] { applySettingThen([this] { startCapture(); }); });
     }
 
 protected:
     void connectionLost() override {
         finish(ExitStatus::CaptureFailed,
-               QStringLiteral("Reading frames failed after %1 of %2 frames (the instrument stopped answering or was "
-                              "unplugged): check its cable and power, then run again.")
-                   .arg(m_recorded)
-                   .arg(m_request.frames));
+               QStringLiteral("Reading frames failed after %1 (the instrument stopped answering or was unplugged): "
+                              "check its cable and power, then run again.")
+                   .arg(framesSoFar()));
     }
 
 private:
+    bool timed() const { return m_request.seconds > 0; }
+
+    // "231 of 1000 frames", or "231 frames" for a run of some seconds.
+    QString framesSoFar() const {
+        return timed() ? QStringLiteral("%1 frames").arg(m_recorded)
+                       : QStringLiteral("%1 of %2 frames").arg(m_recorded).arg(m_request.frames);
+    }
+
     void startCapture() {
         connect(
             &m_session, &InstrumentSession::captureStarted, this, [this] { startRun(); }, Qt::SingleShotConnection);
-        // Asked for before the first frame, so the file gets every frame of the run.
-        m_session.setFrameValuesWanted(m_request.hdf5);
         m_session.startCapture();
     }
 
-    // Capturing: the run goes through the window's own save code, so its files are the window's.
+    // Capturing: the run goes through the session's save pipeline, as the window's does.
     void startRun() {
         if (finishing()) {
             return;
@@ -195,9 +189,12 @@ private:
         save.directory = m_request.out;
         save.name = m_request.name;
         save.frames = m_request.frames;
+        save.seconds = m_request.seconds;
         save.data = m_request.data;
         save.pictures = m_request.pictures;
         save.video = m_request.video;
+        save.hdf5 = m_request.hdf5;
+        save.longRun = true;
         const InstrumentSession::SaveRefusal refusal = m_session.startSave(save);
         if (refusal != InstrumentSession::SaveRefusal::None) {
             finish(
@@ -207,63 +204,11 @@ private:
         }
         m_folder = QDir(m_request.out).absoluteFilePath(m_session.runName());
         m_watchdog.start();
-        if (finishing() || !m_request.hdf5) {
-            return;  // the parameter file may have failed already
-        }
-        m_hdf5Path = m_folder + QLatin1Char('/') + m_session.runName() + QStringLiteral(".h5");
-        NexusWriter::Run run;
-        run.programName = QStringLiteral("vantiko-cli");
-        run.programVersion = QStringLiteral(VANTIKO_VERSION);
-        run.serialNumber = m_request.serial;
-        run.startTime = QDateTime::currentDateTime();
-        const CliSetting &s = m_request.setting;
-        run.settings.rangeNa = s.rangeNa;
-        run.settings.positive = s.positive;
-        run.settings.vonV = s.von.toDouble();
-        run.settings.voffV = s.voff.toDouble();
-        run.settings.vbias1V = s.vbias1.toDouble();
-        run.settings.vbias2V = s.vbias2.toDouble();
-        run.settings.gearCode = m_session.gearCode();
-        run.settings.integrationCount = m_session.integrationCount();
-        run.settings.integrationTimeNs = m_session.integrationCount() * IntegrationSearch::tickNs;
-        run.settings.capacitancePf = IntegrationSearch::capacitanceOfGear(m_session.gearCode());
-        run.fullOnReference = m_session.fullOnReference();
-        run.fullOffReference = m_session.fullOffReference();
-        m_hdf5 = std::make_unique<NexusWriter>();
-        QString error;
-        if (!m_hdf5->create(m_hdf5Path, run, &error)) {
-            finish(
-                ExitStatus::WriteFailed,
-                QStringLiteral("HDF5: %1. Free some space or choose another --out folder, then run again.").arg(error));
-            return;
-        }
-        m_flushTimer.start();
-    }
-
-    void frame(const FrameValues &values) {
-        if (finishing() || !values.recorded || !m_hdf5) {
-            return;
-        }
-        QString error;
-        if (!m_hdf5->appendFrame(values.sequence, values.time, values.currents, values.grays, &error)) {
-            finish(
-                ExitStatus::WriteFailed,
-                QStringLiteral("HDF5: %1. Free some space or choose another --out folder, then run again.").arg(error));
-        }
-    }
-
-    void flushHdf5() {
-        QString error;
-        if (!finishing() && m_hdf5 && !m_hdf5->flush(&error)) {
-            finish(
-                ExitStatus::WriteFailed,
-                QStringLiteral("HDF5: %1. Free some space or choose another --out folder, then run again.").arg(error));
-        }
     }
 
     void progress(int frames, int total) {
         if (finishing() || frames <= m_recorded) {
-            return;  // the run's last count comes twice (recorded, then written)
+            return;  // the run's last count comes twice (recorded, then complete)
         }
         m_watchdog.start();
         if (m_recorded == 0) {
@@ -274,10 +219,12 @@ private:
         const double fps = frames > 1 && seconds > 0 ? (frames - 1) / seconds : 0.0;
         if (m_request.json) {
             m_console.errorJson(QJsonObject{{QStringLiteral("frames"), frames},
-                                            {QStringLiteral("total"), total},
+                                            {QStringLiteral("total"), total > 0 ? QJsonValue(total) : QJsonValue()},
                                             {QStringLiteral("fps"), std::round(fps * 10) / 10}});
-        } else {
+        } else if (total > 0) {
             m_console.progressBar(frames, total, fps);
+        } else {
+            m_console.progressCount(frames, seconds, m_request.seconds, fps);
         }
         if (frames == total) {
             // The files of the last frame (CSV, last picture, video) are written after this count comes:
@@ -294,26 +241,8 @@ private:
     }
 
     void complete() {
+        m_watchdog.stop();
         m_console.endProgressBar();
-        m_session.setFrameValuesWanted(false);
-        if (m_hdf5) {
-            m_flushTimer.stop();
-            QString error;
-            if (m_hdf5->frames() != m_request.frames) {
-                finish(ExitStatus::WriteFailed, QStringLiteral("HDF5: only %1 of %2 frames reached %3: run again.")
-                                                    .arg(m_hdf5->frames())
-                                                    .arg(m_request.frames)
-                                                    .arg(m_hdf5Path));
-                return;
-            }
-            if (!m_hdf5->finish(QDateTime::currentDateTime(), m_session.fullOnReference(), m_session.fullOffReference(),
-                                &error)) {
-                finish(ExitStatus::WriteFailed,
-                       QStringLiteral("HDF5: %1. Free some space or choose another --out folder, then run again.")
-                           .arg(error));
-                return;
-            }
-        }
         if (m_request.json) {
             QJsonArray files;
             const QDir folder(m_folder);
@@ -328,10 +257,11 @@ private:
             }
             QJsonObject result{{QStringLiteral("run"), m_session.runName()},
                                {QStringLiteral("folder"), m_folder},
-                               {QStringLiteral("frames"), m_request.frames},
+                               {QStringLiteral("frames"), m_recorded},
                                {QStringLiteral("files"), files}};
-            if (m_hdf5) {
-                result.insert(QStringLiteral("hdf5"), m_hdf5Path);
+            if (m_request.hdf5) {
+                result.insert(QStringLiteral("hdf5"),
+                              m_folder + QLatin1Char('/') + m_session.runName() + QStringLiteral(".h5"));
             }
             m_console.outJson(result);
         } else {
@@ -341,12 +271,9 @@ private:
     }
 
     QTimer m_watchdog;
-    QTimer m_flushTimer;
     QElapsedTimer m_clock;
     int m_recorded = 0;
     QString m_folder;
-    QString m_hdf5Path;
-    std::unique_ptr<NexusWriter> m_hdf5;
 };
 
 // ---- stream ----------------------------------------------------------------------------------------------------

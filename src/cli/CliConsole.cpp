@@ -88,6 +88,21 @@ void CliConsole::progressBar(int frames, int total, double fps) {
     m_barShown = true;
 }
 
+void CliConsole::progressCount(int frames, double seconds, double totalSeconds, double fps) {
+    if (!m_errorIsTerminal) {
+        return;
+    }
+    const QString line = QStringLiteral("\r%1 frames, %2 of %3 s, %4 fps ")
+                             .arg(frames)
+                             .arg(seconds, 0, 'f', 1)
+                             .arg(totalSeconds, 0, 'g', 6)
+                             .arg(fps, 0, 'f', 1);
+    const QByteArray text = line.toLocal8Bit();
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    m_barShown = true;
+}
+
 void CliConsole::endProgressBar() {
     if (m_barShown) {
         std::fputc('\n', stderr);

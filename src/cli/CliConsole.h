@@ -25,6 +25,8 @@ public:
     bool errorIsTerminal() const { return m_errorIsTerminal; }
     // Redraws the bar in place (terminal only).
     void progressBar(int frames, int total, double fps);
+    // The same for a run of some seconds: the frames so far and the time.
+    void progressCount(int frames, double seconds, double totalSeconds, double fps);
     void endProgressBar();
 
 private:

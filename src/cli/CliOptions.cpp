@@ -15,7 +15,9 @@
 namespace {
 
 const QString program = QStringLiteral("vantiko-cli");
-constexpr int maxFrames = 1000;
+// A run of CSV files or a video holds what a person looks through; a run of HDF5 and pictures any length.
+constexpr int maxFrames = InstrumentSession::maxSaveFrames;
+constexpr int maxLongRunFrames = InstrumentSession::maxLongRunFrames;
 // Timers count milliseconds in an int.
 constexpr double maxSeconds = 2000000.0;
 
@@ -115,6 +117,39 @@ QString readSetting(const QCommandLineParser &parser, CliSetting *setting) {
     return {};
 }
 
+// --frames N or --seconds S, and whether the run's files can take that length. Empty when they can.
+QString readRunLength(const QCommandLineParser &parser, CliRequest *request) {
+    const bool byFrames = parser.isSet(QStringLiteral("frames"));
+    const bool bySeconds = parser.isSet(QStringLiteral("seconds"));
+    if (byFrames == bySeconds) {
+        return byFrames ? QStringLiteral("give --frames or --seconds, not both")
+                        : QStringLiteral("--frames (or --seconds) is required");
+    }
+    const bool shortFormats = request->data || request->video;
+    const QString onlyLongFormats = QStringLiteral(
+        "%1 needs a run that writes only --hdf5 and --pictures: CSV files (--data) and videos "
+        "(--video) hold at most %2 frames");
+    if (bySeconds) {
+        const QString text = parser.value(QStringLiteral("seconds"));
+        if (!finiteNumber(text, &request->seconds) || request->seconds <= 0 || request->seconds > maxSeconds) {
+            return QStringLiteral("--seconds must be a number above 0 (got \"%1\")").arg(text);
+        }
+        return shortFormats ? onlyLongFormats.arg(QStringLiteral("--seconds")).arg(maxFrames) : QString();
+    }
+    const QString text = parser.value(QStringLiteral("frames"));
+    bool ok = false;
+    const qlonglong frames = text.trimmed().toLongLong(&ok);
+    const int limit = shortFormats ? maxFrames : maxLongRunFrames;
+    if (ok && frames > maxFrames && frames <= maxLongRunFrames && shortFormats) {
+        return onlyLongFormats.arg(QStringLiteral("--frames above %1").arg(maxFrames)).arg(maxFrames);
+    }
+    if (!ok || frames < 1 || frames > limit) {
+        return QStringLiteral("--frames must be a whole number from 1 to %1 (got \"%2\")").arg(limit).arg(text);
+    }
+    request->frames = static_cast<int>(frames);
+    return QString();
+}
+
 }  // namespace
 
 CliSetting defaultCliSetting() {
@@ -183,12 +218,18 @@ CliParse parseCommandLine(const QStringList &arguments) {
     } else if (commandName == QLatin1String("acquire")) {
         request.command = CliRequest::Command::Acquire;
         parser.setApplicationDescription(QStringLiteral(
-            "Connects, applies the setting, captures N frames and writes the run folder OUT/NAME as the window's "
-            "Save does (NAME_1, NAME_2, ... when NAME is taken). Without --data, --pictures, --video or --hdf5, "
-            "--data is implied. Prints the run folder (with --json an object on standard output; progress as JSON "
-            "lines on standard error)."));
-        parser.addOption(QCommandLineOption(QStringLiteral("frames"), QStringLiteral("Frames to save, 1 to 1000."),
-                                            QStringLiteral("N")));
+            "Connects, applies the setting, captures N frames (or for S seconds) and writes the run folder OUT/NAME "
+            "as the window's Save does (NAME_1, NAME_2, ... when NAME is taken). Without --data, --pictures, "
+            "--video or --hdf5, --data is implied. Runs beyond 1000 frames, and runs of S seconds, write only "
+            "--hdf5 and --pictures. Prints the run folder (with --json an object on standard output; progress as "
+            "JSON lines on standard error)."));
+        parser.addOption(QCommandLineOption(
+            QStringLiteral("frames"),
+            QStringLiteral("Frames to save: 1 to 1000, or up to 1000000000 with only --hdf5 and --pictures."),
+            QStringLiteral("N")));
+        parser.addOption(QCommandLineOption(QStringLiteral("seconds"),
+                                            QStringLiteral("Save for S seconds instead (only --hdf5 and --pictures)."),
+                                            QStringLiteral("S")));
         parser.addOption(QCommandLineOption(QStringLiteral("out"), QStringLiteral("Folder the run folder goes into."),
                                             QStringLiteral("DIR")));
         parser.addOption(QCommandLineOption(QStringLiteral("name"),
@@ -200,7 +241,8 @@ CliParse parseCommandLine(const QStringList &arguments) {
         parser.addOption(
             QCommandLineOption(QStringLiteral("hdf5"), QStringLiteral("Write NAME/NAME.h5 (NeXus layout).")));
         addSettingOptions(parser);
-        usageArguments = QStringLiteral(" --frames N --out DIR [--name NAME] [--data] [--pictures] [--video] [--hdf5]");
+        usageArguments = QStringLiteral(
+            " (--frames N | --seconds S) --out DIR [--name NAME] [--data] [--pictures] [--video] [--hdf5]");
     } else if (commandName == QLatin1String("stream")) {
         request.command = CliRequest::Command::Stream;
         parser.setApplicationDescription(QStringLiteral(
@@ -254,18 +296,6 @@ CliParse parseCommandLine(const QStringList &arguments) {
         }
     }
     if (request.command == CliRequest::Command::Acquire) {
-        if (!parser.isSet(QStringLiteral("frames"))) {
-            return usageError(QStringLiteral("--frames is required"), commandHelp);
-        }
-        const QString framesText = parser.value(QStringLiteral("frames"));
-        bool ok = false;
-        request.frames = framesText.trimmed().toInt(&ok);
-        if (!ok || request.frames < 1 || request.frames > maxFrames) {
-            return usageError(QStringLiteral("--frames must be a whole number from 1 to %1 (got \"%2\")")
-                                  .arg(maxFrames)
-                                  .arg(framesText),
-                              commandHelp);
-        }
         request.out = parser.value(QStringLiteral("out"));
         if (request.out.trimmed().isEmpty()) {
             return usageError(QStringLiteral("--out must name a folder"), commandHelp);
@@ -283,6 +313,10 @@ CliParse parseCommandLine(const QStringList &arguments) {
         request.hdf5 = parser.isSet(QStringLiteral("hdf5"));
         if (!request.data && !request.pictures && !request.video && !request.hdf5) {
             request.data = true;
+        }
+        const QString lengthProblem = readRunLength(parser, &request);
+        if (!lengthProblem.isEmpty()) {
+            return usageError(lengthProblem, commandHelp);
         }
     }
     if (request.command == CliRequest::Command::Stream) {

@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include "CheckedFile.h"
 #include "ExportLog.h"
+#include "FrameCsvFile.h"
 
 namespace {
 
@@ -154,83 +156,29 @@ char *formatSixDigitsFast(double value, char *out) {
     return std::to_chars(out, out + 4, absolute).ptr;
 }
 
-void makeParentDirectory(const QString &path) {
-    const QDir directory = QFileInfo(path).absoluteDir();
-    if (!directory.exists()) {
-        directory.mkpath(QStringLiteral("."));
-    }
-}
+}  // namespace
 
-// One file of a run: opened in text mode, written a block at a time, every step checked. The first failure
-// is kept, with the system's reason as it stood then (closing would clear it).
-class CheckedFile {
-public:
-    explicit CheckedFile(const QString &path) : m_file(path) {}
-
-    bool open() {
-        makeParentDirectory(m_file.fileName());
-        // Unbuffered: each block goes to the system at once, so a full disk shows at the write that hit it.
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            qCWarning(lcExport).noquote() << "Could not open file for writing:" << m_file.fileName();
-            m_failure = SaveFailure{m_file.fileName(), m_file.errorString()};
-            return false;
-        }
-        return true;
-    }
-
-    void write(const std::string &block) {
-        if (m_failure || block.empty()) {
-            return;
-        }
-        if (!writeFully(m_file, block.data(), static_cast<qint64>(block.size()))) {
-            m_failure = SaveFailure{m_file.fileName(), m_file.errorString()};
-        }
-    }
-
-    SaveResult close() {
-        if (m_file.isOpen()) {
-            if (!m_failure && !m_file.flush()) {
-                m_failure = SaveFailure{m_file.fileName(), m_file.errorString()};
-            }
-            m_file.close();
-            if (!m_failure && m_file.error() != QFileDevice::NoError) {
-                m_failure = SaveFailure{m_file.fileName(), m_file.errorString()};
-            }
-        }
-        if (m_failure) {
-            qCWarning(lcExport).noquote() << "File error after attempt to write:" << m_failure->reason;
-        }
-        return m_failure;
-    }
-
-    SaveResult failure() const { return m_failure; }
-
-private:
-    QFile m_file;
-    SaveResult m_failure;
-};
-
-// 64 rows of 64 values and the empty line, appended to `block`.
-void appendGrid(std::string &block, const double *values) {
-    char number[CsvExport::maxValueLength];
-    for (int row = 0; row < CsvExport::gridSize; ++row) {
-        const double *line = values + static_cast<std::ptrdiff_t>(row) * CsvExport::gridSize;
-        for (int column = 0; column < CsvExport::gridSize; ++column) {
+void CsvExport::appendGrid(std::string &block, const double *values) {
+    char number[maxValueLength];
+    for (int row = 0; row < gridSize; ++row) {
+        const double *line = values + static_cast<std::ptrdiff_t>(row) * gridSize;
+        for (int column = 0; column < gridSize; ++column) {
             if (column > 0) {
                 block += ',';
             }
-            block.append(number, CsvExport::formatValue(line[column], number));
+            block.append(number, formatValue(line[column], number));
         }
         block += '\n';
     }
     block += '\n';
 }
 
-// Room for a block of the widest values, so appending never reallocates.
-constexpr std::size_t kBlockCapacity =
-    64 + static_cast<std::size_t>(CsvExport::valuesPerFrame) * (CsvExport::maxValueLength + 1) + CsvExport::gridSize;
-
-}  // namespace
+void CsvExport::appendFrame(std::string &block, const QString &stamp, const double *values) {
+    block += "Time: ";
+    block += stamp.isEmpty() ? std::string("Unknown") : stamp.toStdString();
+    block += '\n';
+    appendGrid(block, values);
+}
 
 char *CsvExport::formatValue(double value, char *out) {
     const auto copy = [out](std::string_view text) { return std::copy(text.begin(), text.end(), out); };
@@ -255,37 +203,16 @@ char *CsvExport::formatValue(double value, char *out) {
 
 SaveResult CsvExport::writeFrames(const QString &path, const std::vector<std::vector<double>> &frames,
                                   const QStringList &timestamps) {
-    CheckedFile file(path);
+    FrameCsvFile file(path);
     if (!file.open()) {
         return file.failure();
     }
-    if (frames.empty()) {
-        if (timestamps.isEmpty()) {
-            qCWarning(lcExport) << "No data to save.";
-        }
-        return file.close();
-    }
-
-    std::string block;
-    block.reserve(kBlockCapacity);
-    qsizetype written = 0;
     for (const std::vector<double> &frame : frames) {
-        if (frame.size() < static_cast<std::size_t>(valuesPerFrame)) {
-            qCWarning(lcExport) << "Data array does not contain enough data.";
-            continue;
-        }
-        block.clear();
-        block += "Time: ";
-        block += written < timestamps.size() ? timestamps.at(written).toStdString() : std::string("Unknown");
-        block += '\n';
-        appendGrid(block, frame.data());
-        file.write(block);
-        if (file.failure()) {
-            break;  // the rest could only fail the same way
-        }
-        ++written;
+        // A frame left out uses up no time stamp.
+        const qsizetype written = file.frames();
+        file.append(frame, written < timestamps.size() ? timestamps.at(written) : QString());
     }
-    return file.close();
+    return file.close(frames.empty() && timestamps.isEmpty());
 }
 
 SaveResult CsvExport::writeReference(const QString &path, const std::vector<double> &reference) {
@@ -303,7 +230,7 @@ SaveResult CsvExport::writeReference(const QString &path, const std::vector<doub
         return file.close();
     }
     std::string block;
-    block.reserve(kBlockCapacity);
+    block.reserve(blockCapacity);
     appendGrid(block, reference.data());
     file.write(block);
     return file.close();

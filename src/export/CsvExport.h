@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include <QString>
@@ -16,6 +18,9 @@ public:
     static constexpr int valuesPerFrame = gridSize * gridSize;
     // Longest text formatValue writes ("-1.23457e-308" and the like).
     static constexpr int maxValueLength = 16;
+    // Room for one frame block of the widest values, so appending never reallocates.
+    static constexpr std::size_t blockCapacity =
+        64 + static_cast<std::size_t>(valuesPerFrame) * (maxValueLength + 1) + gridSize;
 
     // One block per frame: "Time: <stamp>" (or "Time: Unknown"), 64 rows, an empty line.
     // Frames with fewer than 4096 values are left out and use up no timestamp.
@@ -23,6 +28,11 @@ public:
                                   const QStringList &timestamps);
     // One block without a time line.
     static SaveResult writeReference(const QString &path, const std::vector<double> &reference);
+
+    // Appends one frame block: "Time: <stamp>" ("Time: Unknown" for an empty stamp), 64 rows, an empty line.
+    static void appendFrame(std::string &block, const QString &stamp, const double *values);
+    // Appends 64 rows of the first 4096 values and the empty line.
+    static void appendGrid(std::string &block, const double *values);
 
     // Writes `value` at `out` as a default text stream writes a double (up to 6 significant digits, the
     // shorter of fixed and exponent form, "nan", "inf") and returns the end. `out` needs maxValueLength chars.

@@ -81,10 +81,17 @@ MediaSaver::Outcome MediaSaver::save(const QImage &image, const MediaRun &run) {
         }
     }
 
-    if (frameNumber >= run.frames) {
+    if (run.frames > 0 && frameNumber >= run.frames) {
         return finish(run) ? Outcome::Completed : Outcome::Failed;
     }
     return Outcome::Saved;
+}
+
+MediaSaver::Outcome MediaSaver::complete(const MediaRun &run) {
+    if (m_savedFrames == 0) {
+        return Outcome::Completed;  // nothing open
+    }
+    return finish(run) ? Outcome::Completed : Outcome::Failed;
 }
 
 void MediaSaver::abort() {

@@ -11,7 +11,7 @@
 struct MediaRun {
     QString savePath;  // the save directory
     QString saveName;  // the run name; files go into savePath/saveName/
-    int frames = 0;    // frames the run covers
+    int frames = 0;    // frames the run covers; 0 when complete() ends it
     int videoFps = 60;
     bool pictures = false;
     bool video = false;
@@ -35,6 +35,8 @@ public:
 
     // Handles the next frame of the run. An empty image is reported on the error stream and still counts.
     Outcome save(const QImage &image, const MediaRun &run);
+    // Ends a run of no fixed length after its last frame: the video is closed and checked.
+    Outcome complete(const MediaRun &run);
     // Closes a run early (released video, count back to 0); what was written stays.
     void abort();
 

@@ -3,16 +3,22 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include <QFile>
 
 #include <hdf5.h>
+
+static_assert(std::is_same_v<hid_t, std::int64_t>, "the header passes identifiers as std::int64_t");
 
 namespace {
 
 constexpr hsize_t kSide = NexusWriter::side;
 constexpr std::size_t kValues = NexusWriter::side * NexusWriter::side;
 const char *const kDataPath = "/entry/instrument/detector/data";
+// The CSV's time stamp text, "yyyy/MM/dd HH:mm:ss.zzz", in a fixed-length string: a reader may open the file
+// while it is written, and only fixed-size data is safe to read then.
+constexpr std::size_t kLocalTimeLength = 23;
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 class Id {
@@ -123,6 +129,17 @@ Id createGrowing(hid_t group, const char *name, hid_t type, int rank, const hsiz
     return Id(H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT));
 }
 
+// A fixed-length UTF-8 string type of `length` bytes, padded with zeros.
+Id fixedTextType(std::size_t length) {
+    Id type(H5Tcopy(H5T_C_S1));
+    if (type.valid()) {
+        H5Tset_size(type.get(), length);
+        H5Tset_strpad(type.get(), H5T_STR_NULLPAD);
+        H5Tset_cset(type.get(), H5T_CSET_UTF8);
+    }
+    return type;
+}
+
 bool writeGrid(hid_t dataset, const std::vector<double> &values) {
     if (values.size() < kValues) {
         return false;
@@ -187,14 +204,13 @@ QString libraryError() {
 
 struct NexusWriter::Handles {
     Id file;
-    Id detector;
     Id data;
     Id gray;
     Id sequence;
-    Id time;
+    Id frameStart;
+    Id localTime;
     Id fullOn;
     Id fullOff;
-    Id entry;
 };
 
 NexusWriter::NexusWriter() {
@@ -216,8 +232,9 @@ QString NexusWriter::isoTime(const QDateTime &time) {
 }
 
 bool NexusWriter::fail(const QString &what, QString *error) {
+    m_reason = libraryError();
     if (error) {
-        *error = QStringLiteral("%1 (%2)").arg(what, libraryError());
+        *error = QStringLiteral("%1 (%2)").arg(what, m_reason);
     }
     return false;
 }
@@ -226,10 +243,10 @@ bool NexusWriter::close() {
     if (!m_handles) {
         return true;
     }
-    // Datasets and groups first, the file last, so the file really closes (and says whether it could).
+    // Datasets first, the file last, so the file really closes (and says whether it could).
     const std::unique_ptr<Handles> handles = std::move(m_handles);
-    for (Id *object : {&handles->data, &handles->gray, &handles->sequence, &handles->time, &handles->fullOn,
-                       &handles->fullOff, &handles->detector, &handles->entry}) {
+    for (Id *object : {&handles->data, &handles->gray, &handles->sequence, &handles->frameStart, &handles->localTime,
+                       &handles->fullOn, &handles->fullOff}) {
         object->reset();
     }
     return handles->file.reset();
@@ -239,104 +256,129 @@ bool NexusWriter::create(const QString &path, const Run &run, QString *error) {
     close();
     m_path = path;
     m_frames = 0;
+    const QString cannot = QStringLiteral("could not write %1").arg(path);
+    // The newest format: the only one a reader may open while the file is being written.
+    const Id access(H5Pcreate(H5P_FILE_ACCESS));
+    if (!access.valid() || H5Pset_libver_bounds(access.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST) < 0) {
+        return fail(cannot, error);
+    }
     auto handles = std::make_unique<Handles>();
     const QByteArray fileName = QFile::encodeName(path);
-    const QString cannot = QStringLiteral("could not write %1").arg(path);
-    handles->file = Id(H5Fcreate(fileName.constData(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+    handles->file = Id(H5Fcreate(fileName.constData(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()));
     if (!handles->file.valid()) {
         return fail(cannot, error);
     }
     m_handles = std::move(handles);
+    if (!writeLayout(run)) {
+        return fail(cannot, error);
+    }
+    // From here on only the datasets' contents change, which lets readers follow the file as it grows. Every
+    // object is on disk before the first frame.
+    if (H5Fstart_swmr_write(m_handles->file.get()) < 0) {
+        return fail(cannot, error);
+    }
+    return flush(error);
+}
+
+bool NexusWriter::writeLayout(const Run &run) {
     Handles &h = *m_handles;
     const hid_t root = h.file.get();
-
     // NeXus readers follow "default" from the root to the plottable data.
     if (!setTextAttribute(root, "default", QStringLiteral("entry"))) {
-        return fail(cannot, error);
+        return false;
     }
-    h.entry = createGroup(root, "entry", "NXentry");
-    if (!h.entry.valid() || !setTextAttribute(h.entry.get(), "default", QStringLiteral("data"))) {
-        return fail(cannot, error);
+    const Id entry = createGroup(root, "entry", "NXentry");
+    if (!entry.valid() || !setTextAttribute(entry.get(), "default", QStringLiteral("data"))) {
+        return false;
     }
     Id program;
-    if (!writeText(h.entry.get(), "start_time", isoTime(run.startTime)) ||
-        !writeText(h.entry.get(), "program_name", run.programName, &program) ||
+    const QString start = isoTime(run.startTime);
+    if (!writeText(entry.get(), "start_time", start) ||
+        !writeText(entry.get(), "program_name", run.programName, &program) ||
         !setTextAttribute(program.get(), "version", run.programVersion)) {
-        return fail(cannot, error);
+        return false;
     }
-    const Id instrument = createGroup(h.entry.get(), "instrument", "NXinstrument");
+    const Id instrument = createGroup(entry.get(), "instrument", "NXinstrument");
     if (!instrument.valid()) {
-        return fail(cannot, error);
+        return false;
     }
-    h.detector = createGroup(instrument.get(), "detector", "NXdetector");
-    if (!h.detector.valid()) {
-        return fail(cannot, error);
-    }
-    const hid_t detector = h.detector.get();
+    const Id detector = createGroup(instrument.get(), "detector", "NXdetector");
+    return detector.valid() && writeFrameDatasets(detector.get(), start) && writeDetectorFields(detector.get(), run) &&
+           writeSettings(detector.get(), run.settings) && writePlot(entry.get(), detector.get());
+}
 
+bool NexusWriter::writeFrameDatasets(hid_t detector, const QString &startTime) {
+    Handles &h = *m_handles;
     const std::array<hsize_t, 3> frameChunk{1, kSide, kSide};
     h.data = createGrowing(detector, "data", H5T_IEEE_F64LE, 3, frameChunk.data());
     h.gray = createGrowing(detector, "gray", H5T_IEEE_F64LE, 3, frameChunk.data());
     // Small entries per frame: a chunk holds many, so the file does not grow by a chunk per frame.
     const std::array<hsize_t, 1> listChunk{256};
     h.sequence = createGrowing(detector, "sequence_number", H5T_STD_I64LE, 1, listChunk.data());
-    h.time = createGrowing(detector, "frame_time", textType().get(), 1, listChunk.data());
-    if (!h.data.valid() || !h.gray.valid() || !h.sequence.valid() || !h.time.valid() ||
-        !setTextAttribute(h.data.get(), "units", QStringLiteral("nA")) ||
-        !setTextAttribute(h.data.get(), "target", QString::fromLatin1(kDataPath))) {
-        return fail(cannot, error);
-    }
-    h.fullOn = createGrid(detector, "full_on_reference", run.fullOnReference);
-    h.fullOff = createGrid(detector, "full_off_reference", run.fullOffReference);
-    if (!h.fullOn.valid() || !h.fullOff.valid() || !writeText(detector, "serial_number", run.serialNumber)) {
-        return fail(cannot, error);
-    }
-
-    const Settings &s = run.settings;
-    const Id settings = createGroup(detector, "settings", "NXcollection");
-    if (!settings.valid() || !writeDouble(settings.get(), "range", s.rangeNa, "nA") ||
-        !writeText(settings.get(), "polarity", s.positive ? QStringLiteral("positive") : QStringLiteral("negative")) ||
-        !writeDouble(settings.get(), "von", s.vonV, "V") || !writeDouble(settings.get(), "voff", s.voffV, "V") ||
-        !writeDouble(settings.get(), "vbias1", s.vbias1V, "V") ||
-        !writeDouble(settings.get(), "vbias2", s.vbias2V, "V") || !writeInteger(settings.get(), "gear", s.gearCode) ||
-        !writeInteger(settings.get(), "integration_count", s.integrationCount) ||
-        !writeDouble(settings.get(), "integration_time", s.integrationTimeNs, "ns") ||
-        !writeDouble(settings.get(), "capacitance", s.capacitancePf, "pF")) {
-        return fail(cannot, error);
-    }
-
-    const Id plot = createGroup(h.entry.get(), "data", "NXdata");
-    if (!plot.valid() || !setTextAttribute(plot.get(), "signal", QStringLiteral("data")) ||
-        H5Lcreate_hard(detector, "data", plot.get(), "data", H5P_DEFAULT, H5P_DEFAULT) < 0) {
-        return fail(cannot, error);
-    }
-    // The settings are on disk before the first frame.
-    return flush(error);
+    h.frameStart = createGrowing(detector, "frame_start", H5T_IEEE_F64LE, 1, listChunk.data());
+    h.localTime = createGrowing(detector, "local_time", fixedTextType(kLocalTimeLength).get(), 1, listChunk.data());
+    return h.data.valid() && h.gray.valid() && h.sequence.valid() && h.frameStart.valid() && h.localTime.valid() &&
+           setTextAttribute(h.data.get(), "units", QStringLiteral("nA")) &&
+           setTextAttribute(h.data.get(), "target", QString::fromLatin1(kDataPath)) &&
+           setTextAttribute(h.frameStart.get(), "units", QStringLiteral("s")) &&
+           setTextAttribute(h.frameStart.get(), "start", startTime);
 }
 
-bool NexusWriter::appendFrame(std::int64_t sequence, const QString &time, const std::vector<double> &currents,
-                              const std::vector<double> &grays, QString *error) {
-    const QString cannot = QStringLiteral("could not write frame %1 to %2").arg(sequence).arg(m_path);
+bool NexusWriter::writeDetectorFields(hid_t detector, const Run &run) {
+    Handles &h = *m_handles;
+    h.fullOn = createGrid(detector, "full_on_reference", run.fullOnReference);
+    h.fullOff = createGrid(detector, "full_off_reference", run.fullOffReference);
+    // The integration is the counting time; the instrument states no frame period, so frame_time is left out.
+    return h.fullOn.valid() && h.fullOff.valid() && writeText(detector, "serial_number", run.serialNumber) &&
+           writeDouble(detector, "count_time", run.settings.integrationTimeNs * 1e-9, "s");
+}
+
+bool NexusWriter::writeSettings(hid_t detector, const Settings &s) {
+    const Id settings = createGroup(detector, "settings", "NXcollection");
+    return settings.valid() && writeDouble(settings.get(), "range", s.rangeNa, "nA") &&
+           writeText(settings.get(), "polarity",
+                     s.positive ? QStringLiteral("positive") : QStringLiteral("negative")) &&
+           writeDouble(settings.get(), "von", s.vonV, "V") && writeDouble(settings.get(), "voff", s.voffV, "V") &&
+           writeDouble(settings.get(), "vbias1", s.vbias1V, "V") &&
+           writeDouble(settings.get(), "vbias2", s.vbias2V, "V") && writeInteger(settings.get(), "gear", s.gearCode) &&
+           writeInteger(settings.get(), "integration_count", s.integrationCount) &&
+           writeDouble(settings.get(), "integration_time", s.integrationTimeNs, "ns") &&
+           writeDouble(settings.get(), "capacitance", s.capacitancePf, "pF");
+}
+
+bool NexusWriter::writePlot(hid_t entry, hid_t detector) {
+    const Id plot = createGroup(entry, "data", "NXdata");
+    return plot.valid() && setTextAttribute(plot.get(), "signal", QStringLiteral("data")) &&
+           H5Lcreate_hard(detector, "data", plot.get(), "data", H5P_DEFAULT, H5P_DEFAULT) >= 0;
+}
+
+bool NexusWriter::appendFrame(const Frame &frame, QString *error) {
+    const QString cannot = QStringLiteral("could not write frame %1 to %2").arg(frame.sequence).arg(m_path);
     if (!isOpen()) {
         if (error) {
             *error = cannot + QStringLiteral(" (the file is not open)");
         }
+        m_reason = QStringLiteral("the file is not open");
         return false;
     }
-    if (currents.size() < kValues || grays.size() < kValues) {
+    if (frame.currents.size() < kValues || frame.grays.size() < kValues) {
         if (error) {
             *error = cannot + QStringLiteral(" (the frame holds fewer than 4096 values)");
         }
+        m_reason = QStringLiteral("the frame holds fewer than 4096 values");
         return false;
     }
     Handles &h = *m_handles;
     const auto row = static_cast<hsize_t>(m_frames);
-    const QByteArray text = time.toUtf8();
-    const char *textPointer = text.constData();
-    if (!writeRow(h.data.get(), H5T_NATIVE_DOUBLE, 3, row, currents.data()) ||
-        !writeRow(h.gray.get(), H5T_NATIVE_DOUBLE, 3, row, grays.data()) ||
+    std::array<char, kLocalTimeLength> localTime{};
+    const QByteArray text = frame.localTime.toUtf8().left(static_cast<qsizetype>(kLocalTimeLength));
+    std::memcpy(localTime.data(), text.constData(), static_cast<std::size_t>(text.size()));
+    const std::int64_t sequence = frame.sequence;
+    if (!writeRow(h.data.get(), H5T_NATIVE_DOUBLE, 3, row, frame.currents.data()) ||
+        !writeRow(h.gray.get(), H5T_NATIVE_DOUBLE, 3, row, frame.grays.data()) ||
         !writeRow(h.sequence.get(), H5T_NATIVE_INT64, 1, row, &sequence) ||
-        !writeRow(h.time.get(), textType().get(), 1, row, &textPointer)) {
+        !writeRow(h.frameStart.get(), H5T_NATIVE_DOUBLE, 1, row, &frame.seconds) ||
+        !writeRow(h.localTime.get(), fixedTextType(kLocalTimeLength).get(), 1, row, localTime.data())) {
         return fail(cannot, error);
     }
     ++m_frames;
@@ -360,13 +402,29 @@ bool NexusWriter::finish(const QDateTime &endTime, const std::vector<double> &fu
         if (error) {
             *error = cannot + QStringLiteral(" (the file is not open)");
         }
+        m_reason = QStringLiteral("the file is not open");
         return false;
     }
     Handles &h = *m_handles;
-    if (!writeText(h.entry.get(), "end_time", isoTime(endTime)) || !writeGrid(h.fullOn.get(), fullOnReference) ||
-        !writeGrid(h.fullOff.get(), fullOffReference) || H5Fflush(h.file.get(), H5F_SCOPE_GLOBAL) < 0 || !close()) {
+    if (!writeGrid(h.fullOn.get(), fullOnReference) || !writeGrid(h.fullOff.get(), fullOffReference) ||
+        H5Fflush(h.file.get(), H5F_SCOPE_GLOBAL) < 0 || !close()) {
         close();
         return fail(cannot, error);
     }
-    return true;
+    // A new object cannot be added while readers may follow the file: end_time goes in once it is closed.
+    return writeEndTime(endTime) || fail(cannot, error);
+}
+
+bool NexusWriter::writeEndTime(const QDateTime &endTime) {
+    const QByteArray fileName = QFile::encodeName(m_path);
+    Id file(H5Fopen(fileName.constData(), H5F_ACC_RDWR, H5P_DEFAULT));
+    if (!file.valid()) {
+        return false;
+    }
+    bool written = false;
+    {
+        const Id entry(H5Gopen2(file.get(), "entry", H5P_DEFAULT));
+        written = entry.valid() && writeText(entry.get(), "end_time", isoTime(endTime));
+    }
+    return file.reset() && written;
 }

@@ -44,3 +44,10 @@ inline SaveResult ensureDirectory(const QString &path) {
     }
     return std::nullopt;
 }
+
+// The first failure of a save run: what failed, in words ("Save failed: could not write a picture."), and
+// the file with the system's reason.
+struct RunFailure {
+    QString text;
+    SaveFailure failure;
+};

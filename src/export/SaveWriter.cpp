@@ -2,7 +2,9 @@
 
 #include <utility>
 
-#include "CsvExport.h"
+#include "SaveRun.h"
+
+SaveWriter::SaveWriter() = default;
 
 SaveWriter::~SaveWriter() {
     stop();
@@ -21,15 +23,18 @@ void SaveWriter::start() {
 void SaveWriter::stop() {
     {
         std::unique_lock lock(m_mutex);
-        if (!m_threaded) {
-            return;
+        if (m_threaded) {
+            m_stopping = true;
         }
-        m_stopping = true;
     }
     m_wake.notify_all();
-    m_thread.join();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
     std::unique_lock lock(m_mutex);
     m_threaded = false;
+    // A run that never ended: its files are closed as they stand (the marker says so).
+    m_run.reset();
 }
 
 bool SaveWriter::busy() const {
@@ -37,92 +42,115 @@ bool SaveWriter::busy() const {
     return m_pending > 0;
 }
 
-void SaveWriter::post(Job job) {
+void SaveWriter::post(Job job, bool isFrame) {
     {
         std::unique_lock lock(m_mutex);
-        ++m_pending;
         if (m_threaded) {
+            if (isFrame) {
+                m_room.wait(lock, [this] { return m_queuedFrames < maxQueuedFrames; });
+                ++m_queuedFrames;
+            }
+            ++m_pending;
             m_jobs.push_back(std::move(job));
             m_wake.notify_one();
             return;
         }
+        ++m_pending;
     }
     job();
     std::unique_lock lock(m_mutex);
     --m_pending;
 }
 
+std::optional<SaveWriter::Job> SaveWriter::nextJob() {
+    std::unique_lock lock(m_mutex);
+    const auto ready = [this] { return !m_jobs.empty() || m_stopping; };
+    // While the run's HDF5 file holds frames not yet on disk, wake up in time to flush them.
+    const std::optional<std::chrono::steady_clock::time_point> flush =
+        m_run ? m_run->nextFlush() : std::optional<std::chrono::steady_clock::time_point>();
+    if (flush) {
+        m_wake.wait_until(lock, *flush, ready);
+    } else {
+        m_wake.wait(lock, ready);
+    }
+    if (m_jobs.empty()) {
+        if (m_stopping) {
+            return std::nullopt;  // stopping, and everything handed over is done
+        }
+        return Job();  // time to flush
+    }
+    Job job = std::move(m_jobs.front());
+    m_jobs.pop_front();
+    return job;
+}
+
 void SaveWriter::runJobs() {
     for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return !m_jobs.empty() || m_stopping; });
-            if (m_jobs.empty()) {
-                return;  // stopping, and everything handed over is done
-            }
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+        std::optional<Job> job = nextJob();
+        if (!job) {
+            return;
         }
-        job();
+        if (!*job) {
+            if (m_run) {
+                m_run->flushIfDue(std::chrono::steady_clock::now());
+                noteIfLost();
+            }
+            continue;
+        }
+        (*job)();
         std::unique_lock lock(m_mutex);
         // Counted down only now, so busy() stays true until the job's reports have gone out.
         --m_pending;
     }
 }
 
-void SaveWriter::beginRun() {
-    post([this] {
-        m_media.abort();
-        m_mediaFailed = false;
-        m_failure.reset();
-    });
+void SaveWriter::beginRun(RunPlan plan, FailureHandler onFailure) {
+    const int id = ++m_runsBegun;
+    post(
+        [this, id, plan = std::move(plan), onFailure = std::move(onFailure)]() mutable {
+            m_runId = id;
+            m_run = std::make_unique<SaveRun>(std::move(plan), std::move(onFailure));
+            m_run->open();
+            noteIfLost();
+        },
+        false);
 }
 
-void SaveWriter::saveMedia(const QImage &image, const MediaRun &run) {
-    post([this, image, run] {
-        if (m_mediaFailed) {
-            return;
-        }
-        if (m_media.save(image, run) == MediaSaver::Outcome::Failed) {
-            m_mediaFailed = true;
-            fail(m_media.failureText(), m_media.failure());
-        }
-    });
-}
-
-void SaveWriter::saveData(Data data) {
-    post([this, data = std::move(data)] {
-        const QString &base = data.basePath;
-        // A failure in one file does not stop the others.
-        const std::pair<QString, SaveResult> results[] = {
-            {QStringLiteral("current"),
-             CsvExport::writeFrames(base + QStringLiteral("_current.csv"), data.currents, data.timestamps)},
-            {QStringLiteral("gray"),
-             CsvExport::writeFrames(base + QStringLiteral("_gray.csv"), data.grays, data.timestamps)},
-            {QStringLiteral("full-off"),
-             CsvExport::writeReference(base + QStringLiteral("_fulloff.csv"), data.fullOff)},
-            {QStringLiteral("full-on"), CsvExport::writeReference(base + QStringLiteral("_fullon.csv"), data.fullOn)},
-        };
-        for (const auto &[kind, result] : results) {
-            if (result) {
-                fail(QStringLiteral("Save failed: could not write the ") + kind + QStringLiteral(" data file."),
-                     *result);
+void SaveWriter::write(RecordedFrame frame) {
+    post(
+        [this, frame = std::move(frame)] {
+            {
+                std::unique_lock lock(m_mutex);
+                if (m_queuedFrames > 0) {
+                    --m_queuedFrames;
+                }
             }
-        }
-    });
+            m_room.notify_one();
+            if (m_run && !m_run->lost()) {
+                m_run->write(frame);
+                noteIfLost();
+            }
+        },
+        true);
 }
 
-void SaveWriter::endRun(EndHandler handler) {
-    post([this, handler = std::move(handler)] {
-        handler(m_failure);
-        m_failure.reset();
-    });
-}
-
-void SaveWriter::fail(const QString &text, const SaveFailure &failure) {
-    // The user hears of the first failure; later ones are mostly its consequences.
-    if (!m_failure) {
-        m_failure = Failure{text, failure};
+void SaveWriter::noteIfLost() {
+    if (m_run && m_run->lost()) {
+        m_lostRun = m_runId;
     }
+}
+
+void SaveWriter::endRun(std::vector<double> fullOnReference, std::vector<double> fullOffReference, EndHandler handler) {
+    post(
+        [this, fullOn = std::move(fullOnReference), fullOff = std::move(fullOffReference),
+         handler = std::move(handler)] {
+            std::optional<Failure> failure;
+            if (m_run) {
+                m_run->finish(fullOn, fullOff);
+                failure = m_run->failure();
+                m_run.reset();
+            }
+            handler(failure);
+        },
+        false);
 }

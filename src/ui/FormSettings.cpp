@@ -48,7 +48,7 @@ QString FormSettings::load(Ui::MainWindow &form, double *selectedRange) {
     if (isTrue(ui->radioButton_optional_gear->objectName())) {
         ui->radioButton_optional_gear->setChecked(true);
     }
-    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
+    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
         if (isTrue(box->objectName())) {
             box->setChecked(true);
         }
@@ -73,7 +73,7 @@ void FormSettings::save(const Ui::MainWindow &form) {
     for (QAbstractButton *button : std::initializer_list<QAbstractButton *>{
              ui->radioButton_500, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
              ui->radioButton_optional_gear, ui->checkBox_positive, ui->checkBox_negative, ui->checkBox_data,
-             ui->checkBox_picture, ui->checkBox_video}) {
+             ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
         settings.setValue(button->objectName(), button->isChecked());
     }
     settings.endGroup();

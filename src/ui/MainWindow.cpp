@@ -350,6 +350,15 @@ void MainWindow::loadSettings() {
     double range = m_settingPage->selectedRange();
     m_session.setSettingsSummary(FormSettings::load(*ui, &range));
     m_settingPage->setSelectedRange(range);
+    // What the summary describes, for the settings an HDF5 file records before the first Set.
+    InstrumentSession::Setting described;
+    described.rangeNa = range;
+    described.positive = ui->checkBox_positive->isChecked();
+    described.von = ui->lineEdit_von->text();
+    described.voff = ui->lineEdit_voff->text();
+    described.vbias1 = ui->lineEdit_vc->text();
+    described.vbias2 = ui->lineEdit_vd->text();
+    m_session.describeSetting(described);
 }
 
 void MainWindow::saveSettings() {

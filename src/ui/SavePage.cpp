@@ -38,6 +38,7 @@ void SavePage::startSave() {
     request.data = m_form.checkBox_data->isChecked();
     request.pictures = m_form.checkBox_picture->isChecked();
     request.video = m_form.checkBox_video->isChecked();
+    request.hdf5 = m_form.checkBox_hdf5->isChecked();
     showRefusal(m_session.startSave(request));
 }
 
@@ -49,6 +50,7 @@ void SavePage::showRefusal(InstrumentSession::SaveRefusal refusal) {
         case Refusal::NotCapturing:
             UserDialogs::inform(QStringLiteral("Please start collecting data"));
             return;
+        case Refusal::LongRunFormat:  // the window asks for no long runs
         case Refusal::TooManyFrames:
             UserDialogs::inform(QStringLiteral("The input value cannot exceed 1000! "));
             return;

@@ -47,9 +47,9 @@ void TestReceiverExport::runWritesFourFiles() {
     worker.startSaveRun(run);
     QVERIFY(worker.saveInProgress());
     worker.renderFrame(uniformFrame(0));
-    QVERIFY(worker.recorder().dataWanted());
+    QVERIFY(worker.recorder().recording());
     worker.renderFrame(uniformFrame(16384));
-    QVERIFY(!worker.recorder().dataWanted());
+    QVERIFY(!worker.recorder().recording());
     QVERIFY(!worker.saveInProgress());
 
     const QString base = m_dir->filePath(QStringLiteral("scan/scan"));
@@ -75,7 +75,9 @@ void TestReceiverExport::runWithoutDataWritesNothing() {
     worker.startSaveRun(saveRun(1, m_dir->path(), QStringLiteral("quiet")));
     worker.renderFrame(uniformFrame(0));
     QVERIFY(!worker.recorder().recording());
-    QVERIFY(!QDir(m_dir->filePath(QStringLiteral("quiet"))).exists());
+    // The run's folder holds its parameter file only: no CSV file, and no marker once the run has ended.
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("quiet"))).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("quiet_SetParameterData.txt")});
 }
 
 QTEST_GUILESS_MAIN(TestReceiverExport)

@@ -19,17 +19,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <hdf5.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
 #include "CsvExport.h"
+#include "Hdf5Reader.h"
 #include "InstrumentSession.h"
 #include "IntegrationSearch.h"
 #include "MediaSaver.h"
 #include "PixelConversion.h"
+#include "TextFile.h"
 
 namespace {
+
+using namespace hdf5reader;
 
 struct ToolRun {
     int exitCode = -1;
@@ -97,198 +100,6 @@ QByteArray fileBytes(const QString &path) {
 QJsonObject jsonObject(const QByteArray &line) {
     return QJsonDocument::fromJson(line).object();
 }
-
-// ---- Reading HDF5 back with the C API ------------------------------------------------------------------------
-
-class H5 {
-public:
-    explicit H5(hid_t id = H5I_INVALID_HID) : m_id(id) {}
-    ~H5() {
-        if (m_id >= 0) {
-            H5Idec_ref(m_id);
-        }
-    }
-    H5(const H5 &) = delete;
-    H5 &operator=(const H5 &) = delete;
-    hid_t operator*() const { return m_id; }
-    bool valid() const { return m_id >= 0; }
-
-private:
-    hid_t m_id;
-};
-
-QString textAttribute(hid_t file, const char *object, const char *name) {
-    if (H5Aexists_by_name(file, object, name, H5P_DEFAULT) <= 0) {
-        return QStringLiteral("<none>");
-    }
-    const H5 attribute(H5Aopen_by_name(file, object, name, H5P_DEFAULT, H5P_DEFAULT));
-    const H5 type(H5Aget_type(*attribute));
-    if (H5Tget_class(*type) != H5T_STRING || H5Tis_variable_str(*type) <= 0) {
-        return QStringLiteral("<not a text>");
-    }
-    const H5 memoryType(H5Tcopy(H5T_C_S1));
-    H5Tset_size(*memoryType, H5T_VARIABLE);
-    H5Tset_cset(*memoryType, H5T_CSET_UTF8);
-    char *text = nullptr;
-    if (H5Aread(*attribute, *memoryType, &text) < 0 || !text) {
-        return QStringLiteral("<unreadable>");
-    }
-    const QString value = QString::fromUtf8(text);
-    H5free_memory(text);
-    return value;
-}
-
-std::vector<hsize_t> shapeOf(hid_t file, const char *path) {
-    const H5 dataset(H5Dopen2(file, path, H5P_DEFAULT));
-    if (!dataset.valid()) {
-        return {};
-    }
-    const H5 space(H5Dget_space(*dataset));
-    std::vector<hsize_t> dims(static_cast<std::size_t>(std::max(0, H5Sget_simple_extent_ndims(*space))));
-    H5Sget_simple_extent_dims(*space, dims.data(), nullptr);
-    return dims;
-}
-
-std::vector<double> doubles(hid_t file, const char *path) {
-    const H5 dataset(H5Dopen2(file, path, H5P_DEFAULT));
-    const H5 space(H5Dget_space(*dataset));
-    std::vector<double> values(static_cast<std::size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(*space))));
-    if (H5Dread(*dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) < 0) {
-        return {};
-    }
-    return values;
-}
-
-std::vector<long long> integers(hid_t file, const char *path) {
-    const H5 dataset(H5Dopen2(file, path, H5P_DEFAULT));
-    const H5 space(H5Dget_space(*dataset));
-    std::vector<long long> values(
-        static_cast<std::size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(*space))));
-    if (H5Dread(*dataset, H5T_NATIVE_LLONG, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) < 0) {
-        return {};
-    }
-    return values;
-}
-
-QStringList texts(hid_t file, const char *path) {
-    const H5 dataset(H5Dopen2(file, path, H5P_DEFAULT));
-    const H5 space(H5Dget_space(*dataset));
-    const H5 memoryType(H5Tcopy(H5T_C_S1));
-    H5Tset_size(*memoryType, H5T_VARIABLE);
-    H5Tset_cset(*memoryType, H5T_CSET_UTF8);
-    std::vector<char *> pointers(static_cast<std::size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(*space))));
-    QStringList list;
-    if (H5Dread(*dataset, *memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, pointers.data()) < 0) {
-        return {QStringLiteral("<unreadable>")};
-    }
-    for (char *pointer : pointers) {
-        list << QString::fromUtf8(pointer ? pointer : "");
-    }
-    H5Dvlen_reclaim(*memoryType, *space, H5P_DEFAULT, pointers.data());
-    return list;
-}
-
-// Frames of a N x 64 x 64 dataset, one vector of 4096 values each.
-std::vector<std::vector<double>> frames(const std::vector<double> &values) {
-    std::vector<std::vector<double>> list;
-    for (std::size_t at = 0; at + 4096 <= values.size(); at += 4096) {
-        list.emplace_back(values.begin() + static_cast<std::ptrdiff_t>(at),
-                          values.begin() + static_cast<std::ptrdiff_t>(at + 4096));
-    }
-    return list;
-}
-
-haddr_t objectAddress(hid_t file, const char *path) {
-    H5O_info_t info{};
-    if (H5Oget_info_by_name2(file, path, &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0) {
-        return HADDR_UNDEF;
-    }
-    return info.addr;
-}
-
-// Checks the layout every file the tool writes has, whatever its frame count. Returns the frame count.
-std::optional<hsize_t> checkLayout(hid_t file) {
-    const std::pair<const char *, const char *> classes[] = {
-        {"/entry", "NXentry"},
-        {"/entry/instrument", "NXinstrument"},
-        {"/entry/instrument/detector", "NXdetector"},
-        {"/entry/instrument/detector/settings", "NXcollection"},
-        {"/entry/data", "NXdata"},
-    };
-    for (const auto &[path, nxClass] : classes) {
-        if (textAttribute(file, path, "NX_class") != QLatin1String(nxClass)) {
-            qWarning() << path << "has NX_class" << textAttribute(file, path, "NX_class");
-            return std::nullopt;
-        }
-    }
-    const std::vector<hsize_t> data = shapeOf(file, "/entry/instrument/detector/data");
-    if (data.size() != 3 || data[1] != 64 || data[2] != 64) {
-        qWarning() << "data has the wrong shape";
-        return std::nullopt;
-    }
-    const hsize_t n = data[0];
-    const std::vector<hsize_t> frameShape{n, 64, 64};
-    const std::vector<hsize_t> listShape{n};
-    const std::vector<hsize_t> gridShape{64, 64};
-    const bool shapes = shapeOf(file, "/entry/instrument/detector/gray") == frameShape &&
-                        shapeOf(file, "/entry/instrument/detector/sequence_number") == listShape &&
-                        shapeOf(file, "/entry/instrument/detector/frame_time") == listShape &&
-                        shapeOf(file, "/entry/instrument/detector/full_on_reference") == gridShape &&
-                        shapeOf(file, "/entry/instrument/detector/full_off_reference") == gridShape;
-    if (!shapes) {
-        qWarning() << "a dataset has the wrong shape";
-        return std::nullopt;
-    }
-    // One frame per chunk.
-    const H5 dataset(H5Dopen2(file, "/entry/instrument/detector/data", H5P_DEFAULT));
-    const H5 properties(H5Dget_create_plist(*dataset));
-    hsize_t chunk[3] = {0, 0, 0};
-    if (H5Pget_chunk(*properties, 3, chunk) != 3 || chunk[0] != 1 || chunk[1] != 64 || chunk[2] != 64) {
-        qWarning() << "data is not chunked by frame";
-        return std::nullopt;
-    }
-    const std::pair<const char *, const char *> units[] = {
-        {"/entry/instrument/detector/data", "nA"},
-        {"/entry/instrument/detector/full_on_reference", "nA"},
-        {"/entry/instrument/detector/full_off_reference", "nA"},
-        {"/entry/instrument/detector/settings/range", "nA"},
-        {"/entry/instrument/detector/settings/von", "V"},
-        {"/entry/instrument/detector/settings/voff", "V"},
-        {"/entry/instrument/detector/settings/vbias1", "V"},
-        {"/entry/instrument/detector/settings/vbias2", "V"},
-        {"/entry/instrument/detector/settings/integration_time", "ns"},
-        {"/entry/instrument/detector/settings/capacitance", "pF"},
-    };
-    for (const auto &[path, unit] : units) {
-        if (textAttribute(file, path, "units") != QLatin1String(unit)) {
-            qWarning() << path << "has units" << textAttribute(file, path, "units");
-            return std::nullopt;
-        }
-    }
-    // The plot group's data is the detector's data itself, and says so.
-    H5L_info_t link{};
-    const haddr_t detectorData = objectAddress(file, "/entry/instrument/detector/data");
-    if (H5Lget_info(file, "/entry/data/data", &link, H5P_DEFAULT) < 0 || link.type != H5L_TYPE_HARD ||
-        detectorData == HADDR_UNDEF || objectAddress(file, "/entry/data/data") != detectorData ||
-        textAttribute(file, "/entry/data", "signal") != QLatin1String("data")) {
-        qWarning() << "/entry/data/data is not the detector's data";
-        return std::nullopt;
-    }
-    static const QRegularExpression iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d)$)");
-    if (!iso.match(texts(file, "/entry/start_time").value(0)).hasMatch() ||
-        texts(file, "/entry/program_name") != QStringList{QStringLiteral("vantiko-cli")} ||
-        textAttribute(file, "/entry/program_name", "version").isEmpty()) {
-        qWarning() << "start time or program name missing";
-        return std::nullopt;
-    }
-    return n;
-}
-
-struct H5File {
-    explicit H5File(const QString &path)
-        : id(H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT)) {}
-    H5 id;
-};
 
 }  // namespace
 
@@ -556,12 +367,11 @@ void TestCli::acquireWritesTheWindowsFiles() {
     // The CSV files the window's export code writes for the file's frames, stamps and references.
     const std::vector<std::vector<double>> currents = frames(doubles(file, "/entry/instrument/detector/data"));
     const std::vector<std::vector<double>> grays = frames(doubles(file, "/entry/instrument/detector/gray"));
-    const QStringList stamps = texts(file, "/entry/instrument/detector/frame_time");
+    const QStringList stamps = texts(file, "/entry/instrument/detector/local_time");
     QCOMPARE(currents.size(), std::size_t(n));
-    static const QRegularExpression stampForm(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}$)");
-    for (const QString &stamp : stamps) {
-        QVERIFY2(stampForm.match(stamp).hasMatch(), qPrintable(stamp));
-    }
+    QCOMPARE(stamps.size(), n);
+    // The integration time in seconds (912000 ns).
+    QCOMPARE(doubles(file, "/entry/instrument/detector/count_time"), std::vector<double>{912000e-9});
     QTemporaryDir window;
     QVERIFY(!CsvExport::writeFrames(window.filePath("current.csv"), currents, stamps));
     QVERIFY(!CsvExport::writeFrames(window.filePath("gray.csv"), grays, stamps));
@@ -640,7 +450,11 @@ void TestCli::killedRunLeavesAReadableFile() {
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
 
-    const H5File h5(scratch.path(QStringLiteral("saves/long/long.h5")));
+    // The marker says the run is incomplete and names the file.
+    const QString marker = readTextFile(scratch.path(QStringLiteral("saves/long/long.incomplete")));
+    QVERIFY2(marker.split(QLatin1Char('\n')).contains(QStringLiteral("long.h5")), qPrintable(marker));
+    // The writer never closed the file: it opens as a reader opens a file that is being written.
+    const H5File h5(scratch.path(QStringLiteral("saves/long/long.h5")), true);
     QVERIFY(h5.id.valid());
     const hid_t file = *h5.id;
     const std::optional<hsize_t> n = checkLayout(file);
@@ -649,7 +463,7 @@ void TestCli::killedRunLeavesAReadableFile() {
     std::vector<long long> expected(*n);
     std::iota(expected.begin(), expected.end(), 1);
     QCOMPARE(integers(file, "/entry/instrument/detector/sequence_number"), expected);
-    QCOMPARE(texts(file, "/entry/instrument/detector/frame_time").size(), qsizetype(*n));
+    QCOMPARE(texts(file, "/entry/instrument/detector/local_time").size(), qsizetype(*n));
     QCOMPARE(doubles(file, "/entry/instrument/detector/settings/range"), std::vector<double>{100});
     const std::vector<double> currents = doubles(file, "/entry/instrument/detector/data");
     QCOMPARE(currents.size(), std::size_t(*n * 4096));

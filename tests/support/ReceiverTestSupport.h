@@ -268,7 +268,7 @@ public:
         connect(&worker, &ReceiverThread::setMaxSuccess, this, [this] { events.push_back(QStringLiteral("max")); });
         connect(&worker, &ReceiverThread::setMinSuccess, this, [this] { events.push_back(QStringLiteral("min")); });
         connect(&worker, &ReceiverThread::saveFailed, this,
-                [this](const QString &text) { saveFailures.push_back(text); });
+                [this](int, const QString &text) { saveFailures.push_back(text); });
         connect(&worker, &ReceiverThread::finished, this, [this] { ++finished; });
     }
 
