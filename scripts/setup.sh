@@ -6,6 +6,8 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libftdi1-dev libudev-dev libhdf5-dev
+    # another reader of the HDF5 files for the tests, and h5clear for files whose writer was killed
+    python3-h5py python3-pytest hdf5-tools
     libbenchmark-dev
     ffmpeg xvfb x11-apps imagemagick
     fonts-liberation2

@@ -203,7 +203,7 @@ void ReceiverThread::advanceCalibration(const std::vector<unsigned char> &frame,
 // --- Save runs ----------------------------------------------------------------------------------------------
 
 void ReceiverThread::reportRunFailure(int run, const RunFailure &failure) {
-    qCWarning(lcReceiver).noquote() << failure.text << failure.failure.file << failure.failure.reason;
+    // The pipeline has logged it.
     emit saveFailed(run, failure.text, failure.failure.file, failure.failure.reason);
 }
 

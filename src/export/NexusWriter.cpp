@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include <QFile>
 
@@ -193,10 +194,19 @@ herr_t collectError(unsigned, const H5E_error2_t *entry, void *data) {
     return 0;
 }
 
-QString libraryError() {
+// The reason of the library's last failure on this thread. Taken when the failure happens: every later call
+// (closing the identifiers on the way out, say) starts with an empty error stack.
+thread_local QString t_lastError;
+
+herr_t captureError(hid_t stack, void *) {
     QString text;
-    H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, collectError, &text);
-    H5Eclear2(H5E_DEFAULT);
+    H5Ewalk2(stack, H5E_WALK_UPWARD, collectError, &text);
+    t_lastError = text;
+    return 0;
+}
+
+QString libraryError() {
+    QString text = std::exchange(t_lastError, QString());
     return text.isEmpty() ? QStringLiteral("HDF5 error") : text;
 }
 
@@ -214,8 +224,9 @@ struct NexusWriter::Handles {
 };
 
 NexusWriter::NexusWriter() {
-    // Failures come back as values with a text of ours; the library's own printout would only repeat them.
-    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    // Failures come back as values with a text of ours; instead of its own printout the library hands over the
+    // reason.
+    H5Eset_auto2(H5E_DEFAULT, captureError, nullptr);
 }
 
 NexusWriter::~NexusWriter() {

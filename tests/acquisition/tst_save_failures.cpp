@@ -10,6 +10,7 @@
 
 #include "CsvExport.h"
 #include "MediaSaver.h"
+#include "TextFile.h"
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 #include "SmallFileSystem.h"
@@ -39,6 +40,7 @@ private slots:
     void mediaOnAFullDisk_data();
     void mediaOnAFullDisk();
     void runReportsItsFirstFailureThenTheNextRunWorks();
+    void hdf5RunOnADiskThatFills();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -172,6 +174,44 @@ void TestSaveFailures::runReportsItsFirstFailureThenTheNextRunWorks() {
     for (const char *suffix : {"_current.csv", "_gray.csv", "_fulloff.csv", "_fullon.csv"}) {
         QVERIFY2(QFileInfo(roomy.filePath(QStringLiteral("scan/scan") + QLatin1String(suffix))).size() > 0, suffix);
     }
+}
+
+void TestSaveFailures::hdf5RunOnADiskThatFills() {
+    // Room for the folder, the marker, the parameter file and a few frames of 64 KiB: the disk fills mid-run.
+    const SmallFileSystem disk("640k");
+    if (!disk.isMounted()) {
+        QSKIP("a small file system can only be mounted as root");
+    }
+    ReceiverThread worker;
+    worker.m_currentRange = 150;
+    QSignalSpy failures(&worker, &ReceiverThread::saveFailed);
+    QSignalSpy ends(&worker, &ReceiverThread::saveFinished);
+    ReceiverThread::SaveRun run;
+    run.directory = disk.path();
+    run.name = QStringLiteral("long");
+    run.id = 3;
+    run.frames = 1000;
+    run.hdf5 = true;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Save failed")));
+    worker.startSaveRun(run);
+    int rendered = 0;
+    while (ends.isEmpty() && rendered < 1000) {
+        worker.renderFrame(uniformFrame(100 + rendered));
+        ++rendered;
+    }
+    // Reported as soon as the file could not take a frame (the library holds about a megabyte of frames
+    // before it writes them out), and the run ended then: nothing else was left to write. Its marker stays
+    // and says why.
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.at(0).at(1).toString(), QStringLiteral("Save failed: could not write the HDF5 file."));
+    QCOMPARE(failures.at(0).at(2).toString(), disk.path() + QStringLiteral("/long/long.h5"));
+    QCOMPARE(failures.at(0).at(3).toString(), kNoSpace);
+    QCOMPARE(ends.size(), 1);
+    QCOMPARE(ends.at(0), (QList<QVariant>{3, false}));
+    QVERIFY2(rendered > 2 && rendered < 100, qPrintable(QString::number(rendered)));
+    QVERIFY(!worker.saveInProgress());
+    const QString marker = readTextFile(disk.path() + QStringLiteral("/long/long.incomplete"));
+    QVERIFY2(marker.contains(QStringLiteral("long.h5")), qPrintable(marker));
 }
 
 QTEST_GUILESS_MAIN(TestSaveFailures)

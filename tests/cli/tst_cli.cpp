@@ -24,6 +24,7 @@
 
 #include "CsvExport.h"
 #include "Hdf5Reader.h"
+#include "RunFilesCheck.h"
 #include "InstrumentSession.h"
 #include "IntegrationSearch.h"
 #include "MediaSaver.h"
@@ -117,6 +118,7 @@ private slots:
     void battery();
     void acquireWritesTheWindowsFiles();
     void acquireIsQuietWithoutATerminal();
+    void acquireForSomeSeconds();
     void killedRunLeavesAReadableFile();
     void acquireThroughTheVendorLibrary();
     void stream_data();
@@ -148,6 +150,17 @@ void TestCli::exitStatus_data() {
                               << "--frames";
     QTest::newRow("frames 1001") << QStringList{"acquire", "--frames", "1001", "--out", "saves"} << QByteArray() << 2
                                  << "--frames";
+    QTest::newRow("frames 1001 with CSV files")
+        << QStringList{"acquire", "--frames", "1001", "--out", "saves", "--data", "--hdf5"} << QByteArray() << 2
+        << "CSV files (--data) and videos (--video) hold at most 1000 frames";
+    QTest::newRow("seconds with a video")
+        << QStringList{"acquire", "--seconds", "2", "--out", "saves", "--video"} << QByteArray() << 2 << "--seconds";
+    QTest::newRow("frames and seconds") << QStringList{"acquire", "--frames", "5", "--seconds", "2", "--out", "saves",
+                                                       "--hdf5"}
+                                        << QByteArray() << 2 << "not both";
+    QTest::newRow("frames beyond the longest run")
+        << QStringList{"acquire", "--frames", "1000000001", "--out", "saves", "--hdf5"} << QByteArray() << 2
+        << "1000000000";
     QTest::newRow("frames not a number") << QStringList{"acquire", "--frames", "ten", "--out", "saves"} << QByteArray()
                                          << 2 << "--frames";
     QTest::newRow("frames fraction") << QStringList{"acquire", "--frames", "2.5", "--out", "saves"} << QByteArray() << 2
@@ -305,8 +318,8 @@ void TestCli::battery() {
     QCOMPARE(answer.value(QStringLiteral("percent")).toInt(-1), percent);
 }
 
-// Every output at once. The files are compared with what the window's export code writes for the frames
-// the HDF5 file holds: equal CSV bytes show at the same time that the file holds the CSV's values.
+// Every output at once. The files are compared with what the export code writes for the frames the HDF5
+// file holds: equal CSV bytes show at the same time that the file holds the CSV's values.
 void TestCli::acquireWritesTheWindowsFiles() {
     Scratch scratch;
     const int n = 4;
@@ -364,49 +377,17 @@ void TestCli::acquireWritesTheWindowsFiles() {
     QCOMPARE(doubles(file, "/entry/instrument/detector/settings/integration_time"), std::vector<double>{912000});
     QCOMPARE(doubles(file, "/entry/instrument/detector/settings/capacitance"), std::vector<double>{2.4});
 
-    // The CSV files the window's export code writes for the file's frames, stamps and references.
-    const std::vector<std::vector<double>> currents = frames(doubles(file, "/entry/instrument/detector/data"));
-    const std::vector<std::vector<double>> grays = frames(doubles(file, "/entry/instrument/detector/gray"));
+    // Every other file holds the frames, stamps and references of the HDF5 file, byte for byte as the export
+    // code writes them.
     const QStringList stamps = texts(file, "/entry/instrument/detector/local_time");
-    QCOMPARE(currents.size(), std::size_t(n));
     QCOMPARE(stamps.size(), n);
+    const QString mismatch =
+        runfiles::mismatchWithHdf5(folder, QStringLiteral("scan"), IntegrationSearch::estimatedFrameRate(2.5));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     // The integration time in seconds (912000 ns).
     QCOMPARE(doubles(file, "/entry/instrument/detector/count_time"), std::vector<double>{912000e-9});
-    QTemporaryDir window;
-    QVERIFY(!CsvExport::writeFrames(window.filePath("current.csv"), currents, stamps));
-    QVERIFY(!CsvExport::writeFrames(window.filePath("gray.csv"), grays, stamps));
-    QVERIFY(!CsvExport::writeReference(window.filePath("fullon.csv"),
-                                       doubles(file, "/entry/instrument/detector/full_on_reference")));
-    QVERIFY(!CsvExport::writeReference(window.filePath("fulloff.csv"),
-                                       doubles(file, "/entry/instrument/detector/full_off_reference")));
-    QCOMPARE(fileBytes(folder + "/scan_current.csv"), fileBytes(window.filePath("current.csv")));
-    QCOMPARE(fileBytes(folder + "/scan_gray.csv"), fileBytes(window.filePath("gray.csv")));
-    QCOMPARE(fileBytes(folder + "/scan_fullon.csv"), fileBytes(window.filePath("fullon.csv")));
-    QCOMPARE(fileBytes(folder + "/scan_fulloff.csv"), fileBytes(window.filePath("fulloff.csv")));
     // The range's full-on reference, as a Set leaves it: the file really holds the references.
     QCOMPARE(doubles(file, "/entry/instrument/detector/full_on_reference"), std::vector<double>(4096, 2.0));
-
-    // Pictures and video through the window's media code from the same gray levels.
-    MediaSaver saver;
-    MediaRun media;
-    media.savePath = window.path();
-    media.saveName = QStringLiteral("scan");
-    media.frames = n;
-    media.videoFps = IntegrationSearch::estimatedFrameRate(2.5);
-    media.pictures = true;
-    media.video = true;
-    for (int k = 0; k < n; ++k) {
-        QImage image(64, 64, QImage::Format_Grayscale8);
-        for (int pixel = 0; pixel < 4096; ++pixel) {
-            image.scanLine(pixel / 64)[pixel % 64] = PixelConversion::pixelValue(grays[k][pixel]);
-        }
-        QVERIFY(saver.save(image, media) != MediaSaver::Outcome::Failed);
-    }
-    for (int k = 1; k <= n; ++k) {
-        const QString picture = QStringLiteral("/pic/scan_%1.png").arg(k);
-        QCOMPARE(fileBytes(folder + picture), fileBytes(window.filePath("scan") + picture));
-    }
-    QCOMPARE(fileBytes(folder + "/scan_output_video.mp4"), fileBytes(window.filePath("scan/scan_output_video.mp4")));
 }
 
 // Without a terminal and without --json nothing but the run folder is printed; a taken name gets "_1".
@@ -425,6 +406,31 @@ void TestCli::acquireIsQuietWithoutATerminal() {
                                  "run_1_fullon.csv", "run_1_gray.csv"}));
     // 2 frames of a time line, 64 rows and an empty line.
     QCOMPARE(fileBytes(folder + "/run_1_current.csv").count('\n'), 2 * 66);
+}
+
+// A run of some seconds instead of a number of frames, to HDF5 and pictures.
+void TestCli::acquireForSomeSeconds() {
+    Scratch scratch;
+    const ToolRun run =
+        scratch.run({"acquire", "--seconds", "1.5", "--out", "saves", "--name", "timed", "--hdf5", "--pictures", "--json"});
+    COMPARE_EXIT(run, 0);
+    const QJsonObject answer = jsonObject(run.out);
+    const int frames = answer.value(QStringLiteral("frames")).toInt();
+    // The simulated instrument sends about 77 frames a second.
+    QVERIFY2(frames > 20 && frames < 400, qPrintable(QString::number(frames)));
+    const QString folder = scratch.path(QStringLiteral("saves/timed"));
+    QCOMPARE(QDir(folder + "/pic").entryList(QDir::Files).size(), frames);
+    const H5File h5(folder + "/timed.h5");
+    QVERIFY(h5.id.valid());
+    QCOMPARE(checkLayout(*h5.id), std::optional<hsize_t>(frames));
+    // Every frame lies within the run's time.
+    const std::vector<double> seconds = doubles(*h5.id, "/entry/instrument/detector/frame_start");
+    QVERIFY2(seconds.back() < 1.5, qPrintable(QString::number(seconds.back())));
+    QVERIFY2(seconds.back() > 1.0, qPrintable(QString::number(seconds.back())));
+    // Progress lines have no total.
+    const QList<QByteArray> progress = run.err.trimmed().split('\n');
+    QCOMPARE(progress.size(), frames);
+    QVERIFY(jsonObject(progress.last()).value(QStringLiteral("total")).isNull());
 }
 
 // A killed run: the file opens with the layout, the settings and the frames written so far.

@@ -239,6 +239,64 @@ inline std::optional<hsize_t> checkLayout(hid_t file) {
     return n;
 }
 
+// One line per object of the file: its path, kind and shape (a growing first extent as "N"), its attributes
+// and, for a scalar field, its value (times as "<time>"). Runs of the same setting have the same outline.
+inline QStringList outline(hid_t file) {
+    struct Walk {
+        hid_t file;
+        QStringList lines;
+    } walk{file, {}};
+    H5Ovisit2(
+        file, H5_INDEX_NAME, H5_ITER_INC,
+        [](hid_t root, const char *name, const H5O_info_t *info, void *data) -> herr_t {
+            auto &walk = *static_cast<Walk *>(data);
+            const QByteArray path = QByteArray("/") + (qstrcmp(name, ".") == 0 ? "" : name);
+            QString line = QString::fromUtf8(path);
+            const H5 object(H5Oopen(root, name, H5P_DEFAULT));
+            if (info->type == H5O_TYPE_DATASET) {
+                const H5 space(H5Dget_space(*object));
+                const int rank = std::max(0, H5Sget_simple_extent_ndims(*space));
+                std::vector<hsize_t> dims(static_cast<std::size_t>(rank)), maximum(static_cast<std::size_t>(rank));
+                H5Sget_simple_extent_dims(*space, dims.data(), maximum.data());
+                QStringList shape;
+                for (int d = 0; d < rank; ++d) {
+                    shape << (d == 0 && maximum[0] == H5S_UNLIMITED ? QStringLiteral("N")
+                                                                     : QString::number(dims[std::size_t(d)]));
+                }
+                line += QStringLiteral(" dataset(") + shape.join(QLatin1Char('x')) + QLatin1Char(')');
+                if (rank == 0) {
+                    const H5 type(H5Dget_type(*object));
+                    line += QStringLiteral(" = ") +
+                            (path.endsWith("_time") && H5Tget_class(*type) == H5T_STRING
+                                 ? QStringLiteral("<time>")
+                                 : H5Tget_class(*type) == H5T_STRING
+                                       ? texts(walk.file, path.constData()).value(0)
+                                       : QString::number(doubles(walk.file, path.constData()).at(0), 'g', 17));
+                }
+            } else {
+                line += QStringLiteral(" group");
+            }
+            QStringList names;
+            H5Aiterate2(
+                *object, H5_INDEX_NAME, H5_ITER_INC, nullptr,
+                [](hid_t, const char *attribute, const H5A_info_t *, void *list) -> herr_t {
+                    static_cast<QStringList *>(list)->append(QString::fromUtf8(attribute));
+                    return 0;
+                },
+                &names);
+            for (const QString &attribute : names) {
+                const QByteArray key = attribute.toUtf8();
+                const bool time = attribute == QLatin1String("start") || attribute == QLatin1String("version");
+                line += QLatin1Char(' ') + attribute + QLatin1Char('=') +
+                        (time ? QStringLiteral("<varies>") : textAttribute(walk.file, path.constData(), key.constData()));
+            }
+            walk.lines << line;
+            return 0;
+        },
+        &walk, H5O_INFO_BASIC);
+    return walk.lines;
+}
+
 // A file opened for reading; `followWriter`: as a reader that follows a writer (SWMR), the only way to
 // open a file that is being written or whose writer was killed.
 struct H5File {

@@ -462,6 +462,7 @@ private slots:
             ui->checkBox_negative->setChecked(true);
             ui->checkBox_data->setChecked(false);
             ui->checkBox_video->setChecked(true);
+            ui->checkBox_hdf5->setChecked(true);
             workerOf(window.session()).m_integralTime = 912000.0;
             workerOf(window.session()).m_integralCurrent = 9.6;
             workerOf(window.session()).m_currentRange = 10;
@@ -479,6 +480,8 @@ private slots:
         QVERIFY(!ui->checkBox_positive->isChecked());
         QVERIFY(ui->checkBox_data->isChecked());  // a stored false never unchecks
         QVERIFY(ui->checkBox_video->isChecked());
+        QVERIFY(ui->checkBox_hdf5->isChecked());
+        QVERIFY(!ui->checkBox_picture->isChecked());
         QCOMPARE(window.settingsSummary(),
                  QStringLiteral("Current:10\nVbias1:0.5\nVbias2:0.5\nVon:10\nVoff:-5\nModel : negative"));
         QCOMPARE(workerOf(window.session()).m_integralTime.load(), 912000.0);

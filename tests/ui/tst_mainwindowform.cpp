@@ -156,6 +156,7 @@ void TestMainWindowForm::widgetsByName_data() {
     row("checkBox_data", "QCheckBox", "Data");
     row("checkBox_picture", "QCheckBox", "Picture");
     row("checkBox_video", "QCheckBox", "Video");
+    row("checkBox_hdf5", "QCheckBox", "HDF5");
     row("pushButton_save", "QPushButton", "Save");
     row("progressBar", "QProgressBar");
     row("label_savestate", "QLabel");
@@ -202,6 +203,7 @@ void TestMainWindowForm::initialStates() {
     QVERIFY(ui.checkBox_data->isChecked());
     QVERIFY(!ui.checkBox_picture->isChecked());
     QVERIFY(!ui.checkBox_video->isChecked());
+    QVERIFY(!ui.checkBox_hdf5->isChecked());
 
     QCOMPARE(ui.lineEdit_gear->placeholderText(), QStringLiteral("1~500"));
     QCOMPARE(ui.comboBox->focusPolicy(), Qt::NoFocus);
