@@ -504,6 +504,7 @@ NexusWriter::Run InstrumentSession::describeRun() const {
     }
     s.gearCode = m_gearCode;
     s.integrationCount = m_integrationCount;
+    s.framePeriodS = IntegrationSearch::framePeriodSeconds(s.integrationTimeNs);
     return run;
 }
 

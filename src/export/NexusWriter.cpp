@@ -339,9 +339,11 @@ bool NexusWriter::writeDetectorFields(hid_t detector, const Run &run) {
     Handles &h = *m_handles;
     h.fullOn = createGrid(detector, "full_on_reference", run.fullOnReference);
     h.fullOff = createGrid(detector, "full_off_reference", run.fullOffReference);
-    // The integration is the counting time; the instrument states no frame period, so frame_time is left out.
+    // NeXus meanings: count_time is the exposure (the integration), frame_time exposure plus readout.
+    const double framePeriod = run.settings.framePeriodS;
     return h.fullOn.valid() && h.fullOff.valid() && writeText(detector, "serial_number", run.serialNumber) &&
-           writeDouble(detector, "count_time", run.settings.integrationTimeNs * 1e-9, "s");
+           writeDouble(detector, "count_time", run.settings.integrationTimeNs * 1e-9, "s") &&
+           (framePeriod <= 0 || writeDouble(detector, "frame_time", framePeriod, "s"));
 }
 
 bool NexusWriter::writeSettings(hid_t detector, const Settings &s) {

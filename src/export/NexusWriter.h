@@ -16,7 +16,8 @@
 //   /entry/instrument/detector  NXdetector: data (N x 64 x 64 nA, one frame per chunk), gray (N x 64 x 64),
 //                               full_on_reference, full_off_reference (64 x 64 nA), sequence_number (N),
 //                               frame_start (N seconds since start_time; "start" attribute), local_time (N
-//                               texts as in the CSV), count_time (integration time, s), serial_number
+//                               texts as in the CSV), count_time (integration time, s), frame_time
+//                               (the frame period the instrument's timing gives, s), serial_number
 //   /entry/instrument/detector/settings  NXcollection: the range, polarity, voltages, gear and integration
 //   /entry/data                 NXdata, signal = "data": a link to the detector's data
 //
@@ -40,6 +41,7 @@ public:
         std::int32_t integrationCount = 0;
         double integrationTimeNs = 0;
         double capacitancePf = 0;
+        double framePeriodS = 0;  // the instrument's time from frame to frame; 0 when not known
     };
     struct Run {
         QString programName;

@@ -37,6 +37,12 @@ double IntegrationSearch::capacitanceOfGear(int gearCode) {
     return capacitanceTable[static_cast<std::size_t>(7 - gearCode)];
 }
 
+double IntegrationSearch::framePeriodSeconds(double integrationTimeNs) {
+    constexpr double rows = 64;
+    constexpr double rowReadoutNs = 110162;
+    return rows * (integrationTimeNs + rowReadoutNs) * 1e-9;
+}
+
 int IntegrationSearch::estimatedFrameRate(double rangeNa) {
     if (rangeNa < 9) {
         return 13;

@@ -26,4 +26,7 @@ public:
     static double capacitanceOfGear(int gearCode);
     // Frames per second the sensor reaches at this range (also the saved video's frame rate).
     static int estimatedFrameRate(double rangeNa);
+    // Seconds from one frame to the next under an integration time: 64 rows, each integrated and then read
+    // out (110.162 us a row).
+    static double framePeriodSeconds(double integrationTimeNs);
 };

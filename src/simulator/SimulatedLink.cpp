@@ -199,6 +199,13 @@ bool SimulatedLink::applyControlCommand(const std::string &line) {
         return true;
     }
     const std::shared_ptr<SimulatedInstrument> target = instrument(defaultSerial);
+    // "unpaced": records as fast as they are asked for, for long runs in little time; "paced" the sensor's time.
+    if (line == "unpaced" || line == "paced") {
+        if (target) {
+            target->setPaced(line == "paced");
+        }
+        return true;
+    }
     if (const std::optional<Illumination> light = illuminationNamed(line)) {
         if (target) {
             target->setIllumination(*light);

@@ -221,11 +221,15 @@ inline std::optional<hsize_t> checkLayout(hid_t file) {
         return std::nullopt;
     }
     // NeXus names keep their NeXus meaning: frame_start counts seconds from start_time, which it names;
-    // frame_time (the frame period) is not given, and the CSV's time texts have a name of their own.
+    // frame_time is one number, the frame period (exposure plus readout: longer than count_time, the
+    // exposure); the CSV's time texts have a name of their own.
     const std::vector<double> seconds = doubles(file, "/entry/instrument/detector/frame_start");
+    const std::vector<double> period = doubles(file, "/entry/instrument/detector/frame_time");
+    const std::vector<double> exposure = doubles(file, "/entry/instrument/detector/count_time");
     if (textAttribute(file, "/entry/instrument/detector/frame_start", "start") != start ||
         !std::is_sorted(seconds.begin(), seconds.end()) || (!seconds.empty() && seconds.front() < 0) ||
-        H5Lexists(file, "/entry/instrument/detector/frame_time", H5P_DEFAULT) > 0) {
+        period.size() != 1 || exposure.size() != 1 || !(period[0] > exposure[0]) ||
+        textAttribute(file, "/entry/instrument/detector/frame_time", "units") != QLatin1String("s")) {
         qWarning() << "frame_start or frame_time do not keep their NeXus meaning";
         return std::nullopt;
     }
