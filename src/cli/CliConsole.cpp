@@ -82,10 +82,7 @@ void CliConsole::progressBar(int frames, int total, double fps) {
                              .arg(total)
                              .arg(bar)
                              .arg(fps, 0, 'f', 1);
-    const QByteArray text = line.toLocal8Bit();
-    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
-    std::fflush(stderr);
-    m_barShown = true;
+    showProgressLine(line);
 }
 
 void CliConsole::progressCount(int frames, double seconds, double totalSeconds, double fps) {
@@ -97,6 +94,10 @@ void CliConsole::progressCount(int frames, double seconds, double totalSeconds, 
                              .arg(seconds, 0, 'f', 1)
                              .arg(totalSeconds, 0, 'g', 6)
                              .arg(fps, 0, 'f', 1);
+    showProgressLine(line);
+}
+
+void CliConsole::showProgressLine(const QString &line) {
     const QByteArray text = line.toLocal8Bit();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);

@@ -30,6 +30,8 @@ public:
     void endProgressBar();
 
 private:
+    // Rewrites the progress line on standard error.
+    void showProgressLine(const QString &line);
     struct NullBuffer : std::streambuf {
         int overflow(int c) override { return traits_type::not_eof(c); }
     };

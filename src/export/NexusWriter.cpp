@@ -124,10 +124,14 @@ Id createGrowing(hid_t group, const char *name, hid_t type, int rank, const hsiz
     std::array<hsize_t, 3> maximum{H5S_UNLIMITED, kSide, kSide};
     const Id space(H5Screate_simple(rank, initial.data(), maximum.data()));
     const Id properties(H5Pcreate(H5P_DATASET_CREATE));
-    if (!space.valid() || !properties.valid() || H5Pset_chunk(properties.get(), rank, chunk) < 0) {
+    // No chunk cache: each frame goes to the file as it is written, so a full disk fails that frame's write
+    // (not a later close, which the library cannot then complete), and a flush has only metadata left to do.
+    const Id access(H5Pcreate(H5P_DATASET_ACCESS));
+    if (!space.valid() || !properties.valid() || !access.valid() || H5Pset_chunk(properties.get(), rank, chunk) < 0 ||
+        H5Pset_chunk_cache(access.get(), 0, 0, H5D_CHUNK_CACHE_W0_DEFAULT) < 0) {
         return Id();
     }
-    return Id(H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT));
+    return Id(H5Dcreate2(group, name, type, space.get(), H5P_DEFAULT, properties.get(), access.get()));
 }
 
 // A fixed-length UTF-8 string type of `length` bytes, padded with zeros.
@@ -224,6 +228,11 @@ struct NexusWriter::Handles {
 };
 
 NexusWriter::NexusWriter() {
+    // A file the disk could not take keeps the datasets the library failed to close; its clean-up at exit
+    // would close them again and crash the program on its way out. Every file we write is closed by us, so
+    // there is nothing for that clean-up to do. Only effective before the library's first use.
+    static const bool noCleanUpAtExit = H5dont_atexit() >= 0;
+    (void)noCleanUpAtExit;
     // Failures come back as values with a text of ours; instead of its own printout the library hands over the
     // reason.
     H5Eset_auto2(H5E_DEFAULT, captureError, nullptr);

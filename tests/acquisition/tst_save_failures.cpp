@@ -10,10 +10,10 @@
 
 #include "CsvExport.h"
 #include "MediaSaver.h"
-#include "TextFile.h"
 #include "ReceiverTestSupport.h"
 #include "ReceiverThread.h"
 #include "SmallFileSystem.h"
+#include "TextFile.h"
 
 using namespace receivertest;
 

@@ -24,11 +24,11 @@
 
 #include "CsvExport.h"
 #include "Hdf5Reader.h"
-#include "RunFilesCheck.h"
 #include "InstrumentSession.h"
 #include "IntegrationSearch.h"
 #include "MediaSaver.h"
 #include "PixelConversion.h"
+#include "RunFilesCheck.h"
 #include "TextFile.h"
 
 namespace {
@@ -112,6 +112,7 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void captureFailureEndsWithSix();
+    void outOfRoomEndsWithFive_data();
     void outOfRoomEndsWithFive();
     void devices();
     void battery_data();
@@ -155,8 +156,8 @@ void TestCli::exitStatus_data() {
         << "CSV files (--data) and videos (--video) hold at most 1000 frames";
     QTest::newRow("seconds with a video")
         << QStringList{"acquire", "--seconds", "2", "--out", "saves", "--video"} << QByteArray() << 2 << "--seconds";
-    QTest::newRow("frames and seconds") << QStringList{"acquire", "--frames", "5", "--seconds", "2", "--out", "saves",
-                                                       "--hdf5"}
+    QTest::newRow("frames and seconds") << QStringList{"acquire", "--frames", "5",     "--seconds",
+                                                       "2",       "--out",    "saves", "--hdf5"}
                                         << QByteArray() << 2 << "not both";
     QTest::newRow("frames beyond the longest run")
         << QStringList{"acquire", "--frames", "1000000001", "--out", "saves", "--hdf5"} << QByteArray() << 2
@@ -253,17 +254,30 @@ void TestCli::captureFailureEndsWithSix() {
 }
 
 // A save folder on a file system that fills up: the CSV cannot be written, and that is a failure.
+void TestCli::outOfRoomEndsWithFive_data() {
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("CSV files") << "64k" << QStringList{"--frames", "5", "--data"} << "_current.csv";
+    // Room for a few frames: the disk fills in the middle of the run.
+    QTest::newRow("HDF5 file") << "640k" << QStringList{"--frames", "1000", "--hdf5"} << ".h5";
+}
+
 void TestCli::outOfRoomEndsWithFive() {
+    QFETCH(QString, size);
+    QFETCH(QStringList, outputs);
+    QFETCH(QString, file);
     Scratch scratch;
     const QString mountPoint = scratch.path(QStringLiteral("small"));
     QVERIFY(QDir().mkpath(mountPoint));
-    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}) != 0) {
+    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", mountPoint}) != 0) {
         QSKIP("A small file system cannot be mounted here (needs root and mount rights).");
     }
-    const ToolRun run = scratch.run({"acquire", "--frames", "5", "--out", mountPoint, "--data"});
+    const ToolRun run = scratch.run(QStringList{"acquire", "--out", mountPoint} + outputs);
     QProcess::execute(QStringLiteral("umount"), {mountPoint});
     COMPARE_EXIT(run, 5);
-    QVERIFY2(run.err.count('\n') == 1 && run.err.contains("could not write") && run.err.contains("_current.csv"),
+    QVERIFY2(run.err.count('\n') == 1 && run.err.contains("could not write") && run.err.contains(file.toUtf8()) &&
+                 run.err.contains("No space left on device"),
              run.err.constData());
 }
 
@@ -411,8 +425,8 @@ void TestCli::acquireIsQuietWithoutATerminal() {
 // A run of some seconds instead of a number of frames, to HDF5 and pictures.
 void TestCli::acquireForSomeSeconds() {
     Scratch scratch;
-    const ToolRun run =
-        scratch.run({"acquire", "--seconds", "1.5", "--out", "saves", "--name", "timed", "--hdf5", "--pictures", "--json"});
+    const ToolRun run = scratch.run(
+        {"acquire", "--seconds", "1.5", "--out", "saves", "--name", "timed", "--hdf5", "--pictures", "--json"});
     COMPARE_EXIT(run, 0);
     const QJsonObject answer = jsonObject(run.out);
     const int frames = answer.value(QStringLiteral("frames")).toInt();

@@ -65,8 +65,8 @@ void TestCliSoak::longHdf5RunKeepsMemoryFlat() {
     environment.insert(QStringLiteral("VANTIKO_SIM_CONTROL"), control.fileName());
     tool.setProcessEnvironment(environment);
     tool.setWorkingDirectory(scratch.path());
-    tool.start(QStringLiteral(VANTIKO_CLI), {"acquire", "--frames", QString::number(frames), "--out", "saves",
-                                             "--name", "long", "--hdf5", "--json"});
+    tool.start(QStringLiteral(VANTIKO_CLI), {"acquire", "--frames", QString::number(frames), "--out", "saves", "--name",
+                                             "long", "--hdf5", "--json"});
     QVERIFY(tool.waitForStarted());
 
     // Memory at the first frame, at half way and at the last frame, from the progress lines.

@@ -265,17 +265,16 @@ inline QStringList outline(hid_t file) {
                 QStringList shape;
                 for (int d = 0; d < rank; ++d) {
                     shape << (d == 0 && maximum[0] == H5S_UNLIMITED ? QStringLiteral("N")
-                                                                     : QString::number(dims[std::size_t(d)]));
+                                                                    : QString::number(dims[std::size_t(d)]));
                 }
                 line += QStringLiteral(" dataset(") + shape.join(QLatin1Char('x')) + QLatin1Char(')');
                 if (rank == 0) {
                     const H5 type(H5Dget_type(*object));
                     line += QStringLiteral(" = ") +
-                            (path.endsWith("_time") && H5Tget_class(*type) == H5T_STRING
-                                 ? QStringLiteral("<time>")
-                                 : H5Tget_class(*type) == H5T_STRING
-                                       ? texts(walk.file, path.constData()).value(0)
-                                       : QString::number(doubles(walk.file, path.constData()).at(0), 'g', 17));
+                            (path.endsWith("_time") && H5Tget_class(*type) == H5T_STRING ? QStringLiteral("<time>")
+                             : H5Tget_class(*type) == H5T_STRING
+                                 ? texts(walk.file, path.constData()).value(0)
+                                 : QString::number(doubles(walk.file, path.constData()).at(0), 'g', 17));
                 }
             } else {
                 line += QStringLiteral(" group");
@@ -291,8 +290,9 @@ inline QStringList outline(hid_t file) {
             for (const QString &attribute : names) {
                 const QByteArray key = attribute.toUtf8();
                 const bool time = attribute == QLatin1String("start") || attribute == QLatin1String("version");
-                line += QLatin1Char(' ') + attribute + QLatin1Char('=') +
-                        (time ? QStringLiteral("<varies>") : textAttribute(walk.file, path.constData(), key.constData()));
+                line +=
+                    QLatin1Char(' ') + attribute + QLatin1Char('=') +
+                    (time ? QStringLiteral("<varies>") : textAttribute(walk.file, path.constData(), key.constData()));
             }
             walk.lines << line;
             return 0;

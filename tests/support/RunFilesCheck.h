@@ -53,9 +53,7 @@ inline QString mismatchWithHdf5(const QString &folder, const QString &name, int 
         return QStringLiteral("the HDF5 file's layout is wrong");
     }
     const char *detector = "/entry/instrument/detector";
-    const auto path = [detector](const char *dataset) {
-        return (QByteArray(detector) + '/' + dataset);
-    };
+    const auto path = [detector](const char *dataset) { return (QByteArray(detector) + '/' + dataset); };
     const std::vector<std::vector<double>> currents = frames(doubles(file, path("data")));
     const std::vector<std::vector<double>> grays = frames(doubles(file, path("gray")));
     const QStringList stamps = texts(file, path("local_time"));

@@ -80,10 +80,14 @@ QString TestSavePipeline::saveFromTheTool(const QString &directory) {
     environment.insert(QStringLiteral("VANTIKO_LINK"), QStringLiteral("simulator"));
     tool.setProcessEnvironment(environment);
     tool.setWorkingDirectory(scratch.path());
-    tool.start(QStringLiteral(VANTIKO_CLI),
-               {"acquire", "--frames", QString::number(kFrames), "--out", directory, "--name", "run", "--data",
-                "--pictures", "--video", "--hdf5", "--range", "100", "--polarity", "positive", "--von", "10", "--voff",
-                "-5", "--vbias1", "0", "--vbias2", "0"});
+    tool.start(QStringLiteral(VANTIKO_CLI), {"acquire",  "--frames",   QString::number(kFrames),
+                                             "--out",    directory,    "--name",
+                                             "run",      "--data",     "--pictures",
+                                             "--video",  "--hdf5",     "--range",
+                                             "100",      "--polarity", "positive",
+                                             "--von",    "10",         "--voff",
+                                             "-5",       "--vbias1",   "0",
+                                             "--vbias2", "0"});
     if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
         qWarning() << tool.readAllStandardError();
         return QString();
@@ -125,8 +129,9 @@ void TestSavePipeline::everyClientWritesTheSameFiles() {
         {"session", saveFromTheSession(saves.filePath(QStringLiteral("session")))},
     };
     const int videoFps = IntegrationSearch::estimatedFrameRate(100);
-    QStringList expectedFiles{"run.h5", "run_SetParameterData.txt", "run_current.csv", "run_fulloff.csv",
-                              "run_fullon.csv", "run_gray.csv", "run_output_video.mp4"};
+    QStringList expectedFiles{
+        "run.h5",       "run_SetParameterData.txt", "run_current.csv", "run_fulloff.csv", "run_fullon.csv",
+        "run_gray.csv", "run_output_video.mp4"};
     for (int k = 1; k <= kFrames; ++k) {
         expectedFiles << QStringLiteral("pic/run_%1.png").arg(k);
     }
