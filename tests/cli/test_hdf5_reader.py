@@ -80,6 +80,18 @@ def check_nexus(file, frames):
     assert list(detector["sequence_number"][()]) == list(range(1, frames + 1))
 
 
+def open_while_written(path, deadline):
+    """Opens the file as a reader that follows its writer. In the instant between creating the file and
+    letting readers in, the writer holds it locked: a reader then tries again."""
+    while True:
+        try:
+            return h5py.File(path, "r", libver="latest", swmr=True)
+        except OSError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.1)
+
+
 def csv_frames(path):
     """The frame blocks of a frame CSV file: the time line's text and the 64 x 64 values."""
     blocks = open(path, encoding="utf-8").read().split("\n\n")
@@ -125,7 +137,7 @@ def test_a_reader_follows_the_run_and_a_killed_run_keeps_its_frames(tool, tmp_pa
             time.sleep(0.1)
         seen = []
         # A reader opens the file while it is written and sees it grow.
-        with h5py.File(path, "r", libver="latest", swmr=True) as file:
+        with open_while_written(path, deadline) as file:
             data = file[DETECTOR + "/data"]
             sequence = file[DETECTOR + "/sequence_number"]
             while time.monotonic() < deadline and len(seen) < 3:
