@@ -56,7 +56,6 @@ bool RunRecorder::beginFrame(int videoFps, bool stamp) {
 void RunRecorder::beginRun(int videoFps) {
     m_activeRunId = m_plan.id;
     m_recordedCount = 0;
-    m_handedOver = 0;
     m_runOpen = true;
     RunPlan plan = m_plan;
     plan.videoFps = videoFps;
@@ -92,7 +91,6 @@ void RunRecorder::saveMedia(const QImage &image) {
         }
         m_writer.write(std::move(m_frame));
         m_frame = RecordedFrame();
-        ++m_handedOver;
     }
     if (!m_runOpen.load() || m_recording.load()) {
         return;

@@ -55,7 +55,8 @@ public:
     // whose files are all lost. `stamp`: take the frame's time stamp (the loop does; the renderer on its own
     // does not).
     bool beginFrame(int videoFps, bool stamp);
-    // Frames recorded so far in this run, and the stamp of the frame being recorded.
+    // Frames recorded so far in this run (or in the last, once it ended), and the stamp of the frame being
+    // recorded.
     int recordedCount() const { return m_recordedCount; }
     const QString &frameStamp() const { return m_frame.stamp; }
     // Records the frame's values; at the run's last frame ends the recording.
@@ -64,9 +65,6 @@ public:
     void saveMedia(const QImage &image);
     // The same without a picture (a worker driven without its loop has no media step).
     void finishRunIfDone() { saveMedia(QImage()); }
-
-    // Frames handed to the writer in the current (or last) run.
-    int handedOverFrames() const { return m_handedOver; }
 
 private:
     void beginRun(int videoFps);
@@ -80,7 +78,6 @@ private:
     std::chrono::steady_clock::time_point m_startClock;
     // Worker thread only.
     int m_recordedCount = 0;
-    int m_handedOver = 0;
     bool m_framePending = false;  // m_frame holds a recorded frame not yet handed over
     RecordedFrame m_frame;
     int m_activeRunId = 0;

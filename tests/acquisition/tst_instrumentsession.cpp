@@ -9,6 +9,7 @@
 
 #include "InstrumentSession.h"
 #include "InstrumentSessionProbe.h"
+#include "SessionSteps.h"
 #include "SimulatedInstrument.h"
 #include "TestLinks.h"
 
@@ -16,25 +17,6 @@ using Session = InstrumentSession;
 Q_DECLARE_METATYPE(InstrumentSession::ConnectOutcome)
 Q_DECLARE_METATYPE(InstrumentSession::DisconnectReason)
 Q_DECLARE_METATYPE(InstrumentSession::SaveRefusal)
-
-namespace {
-
-bool settle(Session &session) {
-    return QTest::qWaitFor([&session] { return session.isIdle(); }, 10000);
-}
-
-Session::Setting setting100nA() {
-    Session::Setting setting;
-    setting.rangeNa = 100.0;
-    setting.positive = true;
-    setting.von = QStringLiteral("10");
-    setting.voff = QStringLiteral("-5");
-    setting.vbias1 = QStringLiteral("0");
-    setting.vbias2 = QStringLiteral("0");
-    return setting;
-}
-
-}  // namespace
 
 // The session on its own, without a window: what the window and the command-line tool rely on. Every
 // scenario runs on the built-in simulator and through the vendor-library backend on its stand-in.

@@ -194,14 +194,14 @@ void TestReceiverConversion::recordingFiveFrames() {
         indices.append(arguments.at(0).toInt());
     }
     QCOMPARE(indices, (QList<int>{1, 2, 3, 4, 5, 5}));
-    QCOMPARE(worker.recorder().handedOverFrames(), 5);
+    QCOMPARE(worker.recorder().recordedCount(), 5);
     QVERIFY(!worker.recorder().recording());
     QVERIFY(!worker.saveInProgress());
 
     // A further frame records nothing.
     worker.renderFrame(uniformFrame(0));
     QCOMPARE(progress.size(), 6);
-    QCOMPARE(worker.recorder().handedOverFrames(), 5);
+    QCOMPARE(worker.recorder().recordedCount(), 5);
 }
 
 void TestReceiverConversion::recordedValuesMatchThePicture() {
@@ -210,7 +210,7 @@ void TestReceiverConversion::recordedValuesMatchThePicture() {
     worker.startSaveRun(saveRun(1));
     const std::vector<unsigned char> frame = makeFrame(distinctCode);
     const QImage image = worker.renderFrame(frame);
-    QCOMPARE(worker.recorder().handedOverFrames(), 1);
+    QCOMPARE(worker.recorder().recordedCount(), 1);
     const std::vector<double> &currents = worker.lastCurrents();
     const std::vector<double> &grays = worker.lastGrays();
     QCOMPARE(currents.size(), std::size_t(4096));
@@ -262,7 +262,7 @@ void TestReceiverConversion::settingsWrittenBetweenFramesApply() {
                                   worker.m_currentRange);
     const std::vector<double> fullOn = worker.fullOnReference();
     const std::vector<double> fullOff = worker.fullOffReference();
-    QCOMPARE(worker.recorder().handedOverFrames(), 1);
+    QCOMPARE(worker.recorder().recordedCount(), 1);
     const std::vector<double> &currents = worker.lastCurrents();
     const std::vector<double> &grays = worker.lastGrays();
     for (int i = 0; i < kPixels; ++i) {

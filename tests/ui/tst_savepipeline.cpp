@@ -10,28 +10,13 @@
 #include "InstrumentSession.h"
 #include "IntegrationSearch.h"
 #include "RunFilesCheck.h"
+#include "SessionSteps.h"
 #include "SimulatedLink.h"
 #include "WindowFixture.h"
 
 namespace {
 
 constexpr int kFrames = 4;
-
-// The setting every client applies: 100 nA, positive, Von 10 V, Voff -5 V, no bias.
-InstrumentSession::Setting setting100nA() {
-    InstrumentSession::Setting setting;
-    setting.rangeNa = 100;
-    setting.positive = true;
-    setting.von = QStringLiteral("10");
-    setting.voff = QStringLiteral("-5");
-    setting.vbias1 = QStringLiteral("0");
-    setting.vbias2 = QStringLiteral("0");
-    return setting;
-}
-
-bool waitIdle(InstrumentSession &session) {
-    return QTest::qWaitFor([&session] { return session.isIdle(); }, 10000);
-}
 
 }  // namespace
 
@@ -102,7 +87,7 @@ QString TestSavePipeline::saveFromTheSession(const QString &directory) {
     session.applySetting(setting100nA());
     QSignalSpy started(&session, &InstrumentSession::captureStarted);
     session.startCapture();
-    if (!waitIdle(session) || (started.isEmpty() && !started.wait(10000))) {
+    if (!settle(session) || (started.isEmpty() && !started.wait(10000))) {
         return QString();
     }
     InstrumentSession::SaveRequest request;
@@ -117,7 +102,7 @@ QString TestSavePipeline::saveFromTheSession(const QString &directory) {
     }
     session.stopCapture();
     session.disconnectInstrument();
-    waitIdle(session);
+    settle(session);
     return directory + QStringLiteral("/run");
 }
 
